@@ -1,0 +1,1 @@
+int kovra_placeholder() { return 1; }

@@ -1,0 +1,204 @@
+#include "support/TestSupport.h"
+
+#include <map>
+
+namespace testsupport {
+
+namespace {
+
+std::map<std::wstring, ChildMain>& Children() {
+    static std::map<std::wstring, ChildMain> children;
+    return children;
+}
+
+void RemoveTree(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = dir + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(dir.c_str());
+}
+
+}  // namespace
+
+ChildRegistration::ChildRegistration(const wchar_t* name, ChildMain main) { Children()[name] = main; }
+
+int RunChildIfAsked(int argc, wchar_t** argv) {
+    static const wchar_t prefix[] = L"--child=";
+    if (argc < 2 || wcsncmp(argv[1], prefix, wcslen(prefix)) != 0) return -1;
+    auto found = Children().find(argv[1] + wcslen(prefix));
+    if (found == Children().end()) return 250;
+    return found->second(argc - 2, argv + 2);
+}
+
+std::wstring SelfPath() {
+    wchar_t buffer[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
+    return std::wstring(buffer, n);
+}
+
+std::wstring ProgramDir() {
+    std::wstring self = SelfPath();
+    return self.substr(0, self.find_last_of(L"\\/"));
+}
+
+std::wstring ChildCommand(const wchar_t* name, const std::wstring& args) {
+    std::wstring line = L"\"" + SelfPath() + L"\" --child=" + name;
+    if (!args.empty()) line += L" " + args;
+    return line;
+}
+
+TempDir::TempDir() {
+    static LONG counter = 0;
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    for (;;) {
+        wchar_t name[64];
+        swprintf(name, 64, L"vrek-test-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+        path_ = std::wstring(base) + name;
+        if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    // Keep the long form of the name: some tests compare paths as printed.
+    wchar_t full[MAX_PATH * 2];
+    DWORD n = GetLongPathNameW(path_.c_str(), full, MAX_PATH * 2);
+    if (n > 0 && n < MAX_PATH * 2) path_.assign(full, n);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::string ReadFileBytes(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* directory) {
+    RunResult result;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                             nullptr);
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    si.hStdInput = nul;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi = {};
+    // CreateProcessW needs a writable command line.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
+                             &pi);
+    CloseHandle(writeEnd);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!ok) {
+        CloseHandle(readEnd);
+        return result;
+    }
+    result.started = true;
+    CloseHandle(pi.hThread);
+
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            std::vector<char> chunk(available);
+            DWORD got = 0;
+            if (ReadFile(readEnd, chunk.data(), available, &got, nullptr)) result.out.append(chunk.data(), got);
+            continue;
+        }
+        if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) {
+            // Drain what the program wrote just before it ended.
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+                std::vector<char> chunk(available);
+                DWORD got = 0;
+                if (!ReadFile(readEnd, chunk.data(), available, &got, nullptr)) break;
+                result.out.append(chunk.data(), got);
+            }
+            break;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            result.timedOut = true;
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(readEnd);
+    return result;
+}
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string ToCodePage(const std::wstring& wide, UINT codePage) {
+    if (wide.empty()) return std::string();
+    int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n, '\0');
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Narrow(const std::wstring& wide) { return ToCodePage(wide, CP_UTF8); }
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (char c : text) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            lines.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) lines.push_back(current);
+    return lines;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Helpers shared by the test programs. A test program may re-run itself as
+// the child a test needs: `self.exe --child=<name> args...` runs the function
+// registered under that name instead of the tests.
+namespace testsupport {
+
+using ChildMain = int (*)(int argc, wchar_t** argv);
+
+struct ChildRegistration {
+    ChildRegistration(const wchar_t* name, ChildMain main);
+};
+
+#define TEST_CHILD(name)                                                          \
+    static int name(int argc, wchar_t** argv);                                    \
+    static ::testsupport::ChildRegistration name##_registration(L## #name, name); \
+    static int name(int argc, wchar_t** argv)
+
+// Runs the registered child named by argv[1] ("--child=<name>"); -1 when the
+// invocation is not a child run.
+int RunChildIfAsked(int argc, wchar_t** argv);
+
+// Full path of this test program, and the command line that starts it as
+// the named child with the given arguments.
+std::wstring SelfPath();
+std::wstring ChildCommand(const wchar_t* name, const std::wstring& args = L"");
+
+// Folder of this test program (the build folder, where vrek.exe lives too).
+std::wstring ProgramDir();
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
+// Result of running a program to its end with its output captured.
+struct RunResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;  // standard output and error, merged
+    bool started = false;
+    bool timedOut = false;
+};
+
+// Starts `commandLine` hidden with standard output and error on one pipe,
+// standard input on the null device, and waits at most `timeoutMs`.
+RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs = 30000,
+                     const wchar_t* directory = nullptr);
+
+// Text helpers.
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);  // UTF-8
+std::string ToCodePage(const std::wstring& wide, UINT codePage);
+std::vector<std::string> SplitLines(const std::string& text);  // on "\n", "\r" dropped
+
+// Polls `condition` every 10 ms until it holds or `timeoutMs` passes.
+template <typename F>
+bool WaitUntil(F condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(10);
+    }
+}
+
+}  // namespace testsupport
