@@ -1,1 +1,0 @@
-int kovra_placeholder() { return 1; }
