@@ -54,6 +54,15 @@ std::wstring ProgramDir() {
     return self.substr(0, self.find_last_of(L"\\/"));
 }
 
+std::wstring SourcePath(const std::wstring& relative) {
+    std::wstring root = Widen(VREK_SOURCE_DIR);
+    if (!root.empty() && root[0] == L'/') root = L"Z:" + root;
+    std::wstring path = root + L"/" + relative;
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
 std::wstring ChildCommand(const wchar_t* name, const std::wstring& args) {
     std::wstring line = L"\"" + SelfPath() + L"\" --child=" + name;
     if (!args.empty()) line += L" " + args;

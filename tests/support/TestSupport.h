@@ -33,6 +33,10 @@ std::wstring ChildCommand(const wchar_t* name, const std::wstring& args = L"");
 // Folder of this test program (the build folder, where vrek.exe lives too).
 std::wstring ProgramDir();
 
+// A file of the source tree, by its path relative to the tree's root (a
+// build under Wine sees the Unix tree through drive Z:).
+std::wstring SourcePath(const std::wstring& relative);
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {

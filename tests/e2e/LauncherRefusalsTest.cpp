@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include "VrekRun.h"
+
+using e2e::PutwsBytes;
+using e2e::RunVrek;
+
+struct Refusal {
+    const wchar_t* args;
+    const wchar_t* message;  // with its line end, as printed
+};
+
+class LauncherRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(LauncherRefuses, WithTheExactMessageAndStatusOne) {
+    testsupport::RunResult run = RunVrek(GetParam().args);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(testsupport::ToCodePage(GetParam().message, 932), run.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OptionErrors, LauncherRefuses,
+    testing::Values(Refusal{L"--Task dir", L"--task オプションは必須です。\r\n"},
+                    Refusal{L"--nul", L"--task オプションは必須です。\r\n"},
+                    Refusal{L"--nul --task", L"--task オプションには実行コマンドが必須です。\r\n"},
+                    Refusal{L"--in \"\" --out \"\" --task x", L"--in の値が不正です。\r\n"},
+                    Refusal{L"--out \"\" --task x", L"--out の値が不正です。\r\n"},
+                    Refusal{L"--err \"\" --task x", L"--err の値が不正です。\r\n"},
+                    Refusal{L"--delay -5 --task x", L"--delay の値が不正です。\r\n"},
+                    Refusal{L"--out --task dir", L"--out オプションに引数が必要です。\r\n"},
+                    Refusal{L"--bogus --task dir", L"--bogus 無効なオプションです。\r\n"},
+                    Refusal{L"--nul -x --task dir", L"-x 無効なオプションです。\r\n"},
+                    Refusal{L"-- --task dir", L"-- 無効なオプションです。\r\n"},
+                    Refusal{L"--delay=5 --task dir", L"--delay=5 無効なオプションです。\r\n"}));
+
+TEST(Launcher, AloneShowsTheUsageWithStatusZero) {
+    testsupport::RunResult run = RunVrek(L"");
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0u, run.out.rfind(PutwsBytes(L"vrek version 1.00"), 0));
+}
+
+TEST(Launcher, AnEmptyArgumentSuppressesTheUsage) {
+    testsupport::RunResult run = RunVrek(L"\"\"");
+    EXPECT_EQ(std::string::npos, run.out.find("vrek version"));
+}

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+#include "tool/Usage.h"
+
+namespace {
+
+std::vector<std::wstring> ExpectedLines() {
+    std::string text = testsupport::ReadFileBytes(testsupport::SourcePath(L"tests/options/usage-expected.txt"));
+    std::vector<std::wstring> lines;
+    for (const std::string& line : testsupport::SplitLines(text)) lines.push_back(testsupport::Widen(line));
+    // SplitLines drops nothing but a final empty piece; the text ends with an
+    // empty line of its own.
+    return lines;
+}
+
+}  // namespace
+
+TEST(Usage, TheLinesAsWideText) {
+    std::vector<std::wstring> expected = ExpectedLines();
+    ASSERT_EQ(82u, expected.size()) << "expected text not found or damaged";
+    ASSERT_EQ(82, vrek::kUsageLineCount);
+    for (int i = 0; i < 82; ++i) EXPECT_EQ(expected[i], vrek::kUsageLines[i]) << "line " << (i + 1);
+    EXPECT_EQ(std::wstring(L"  --nul  in,out.err 全てのデフォルトを nul にします。"), vrek::kUsageLines[15]);
+    EXPECT_EQ(L'\xFF5E', vrek::kUsageLines[21][16]) << "full-width tilde";
+}
+
+TEST(Usage, VrekAlonePrintsTheLinesInCodePage932AndExitsWithZero) {
+    testsupport::RunResult run = testsupport::RunCapture(L"\"" + testsupport::ProgramDir() + L"\\vrek.exe\"");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(0u, run.exitCode);
+    std::string expected;
+    for (const std::wstring& line : ExpectedLines()) expected += testsupport::ToCodePage(line, 932) + "\r\n";
+    EXPECT_EQ(expected.size(), run.out.size());
+    std::vector<std::string> got = testsupport::SplitLines(run.out);
+    std::vector<std::string> want = testsupport::SplitLines(expected);
+    ASSERT_EQ(want.size(), got.size());
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(want[i], got[i]) << "line " << (i + 1);
+    EXPECT_EQ(expected, run.out);
+}

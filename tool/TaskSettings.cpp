@@ -1,0 +1,385 @@
+#include "tool/TaskSettings.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "kovra/C_GetOpt.h"
+#include "kovra/C_WArrayString.h"
+
+using kovra::C_GetOpt;
+using kovra::C_WArrayString;
+using kovra::C_WString;
+
+namespace vrek {
+
+namespace {
+
+const wchar_t kInvalidValue[] = L" の値が不正です。";
+const wchar_t kBadTaskArguments[] = L"不正な引数が渡されています。";
+
+// Positions of the long-option table; the pass dispatches on them.
+enum LongOption {
+    OPT_IN,
+    OPT_OUT,
+    OPT_ERR,
+    OPT_DELAY,
+    OPT_PAUSE,
+    OPT_NOLOGO,
+    OPT_NUL,
+    OPT_NULL,
+    OPT_CONSOLE,
+    OPT_PARENT_CONSOLE,
+    OPT_GUI,
+    OPT_FLUSH,
+    OPT_DAEMON,
+    OPT_MANAGED_DAEMON,
+    OPT_FLUSH2,
+    OPT_HIDE,
+    OPT_DIR,
+    OPT_PRIORITY,
+};
+
+// `_wtof` as the C runtime converts: a text that is no number gives 0.
+double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
+
+int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
+    int matched = 0;
+    const C_GetOpt::option table[] = {
+        {L"in", 1, &matched, 0},      {L"out", 1, &matched, 0},     {L"err", 1, &matched, 0},
+        {L"delay", 1, &matched, 0},   {L"pause", 0, &matched, 0},   {L"nologo", 0, &matched, 0},
+        {L"nul", 0, &matched, 0},     {L"null", 0, &matched, 0},    {L"console", 0, &matched, 0},
+        {L"parent-console", 0, &matched, 0},                        {L"gui", 0, &matched, 0},
+        {L"flush", 0, &matched, 0},   {L"daemon", 0, &matched, 0},  {L"managed-daemon", 0, &matched, 0},
+        {L"flush2", 0, &matched, 0},  {L"hide", 0, &matched, 0},    {L"dir", 1, &matched, 0},
+        {L"priority", 1, &matched, 0}, {nullptr, 0, nullptr, 0},
+    };
+
+    C_GetOpt parser;
+    parser.setoptchar('-');
+    bool inExplicit = false;
+    bool outExplicit = false;
+    bool errExplicit = false;
+    int defaultKind = -1;
+
+    for (;;) {
+        int index = -1;
+        int result = parser.getopt_long(argc, argv, "", table, &index);
+        if (result < 0) break;
+        if (result == '?') return 0;  // the parser has printed why; no defaults
+        if (result != 0) continue;
+        C_WString value(parser.optarg());
+        switch (index) {
+        case OPT_IN:
+            settings.inTarget = value;
+            inExplicit = true;
+            break;
+        case OPT_OUT:
+            settings.outTarget = value;
+            outExplicit = true;
+            break;
+        case OPT_ERR:
+            settings.errTarget = value;
+            errExplicit = true;
+            break;
+        case OPT_DELAY:
+            settings.delaySeconds = ToDouble(value);
+            break;
+        case OPT_PAUSE:
+            settings.pause = 1;
+            break;
+        case OPT_NOLOGO:
+            settings.showResult = 0;
+            break;
+        case OPT_NUL:
+        case OPT_NULL:
+            defaultKind = TARGET_NUL;
+            break;
+        case OPT_CONSOLE:
+            defaultKind = TARGET_CONSOLE;
+            break;
+        case OPT_PARENT_CONSOLE:
+            defaultKind = TARGET_PARENT_CONSOLE;
+            break;
+        case OPT_GUI:
+            settings.gui = 1;
+            break;
+        case OPT_FLUSH:
+            settings.flushMode = 1;
+            break;
+        case OPT_DAEMON:
+            settings.daemon = 1;
+            break;
+        case OPT_MANAGED_DAEMON:
+            settings.managedDaemon = 1;
+            break;
+        case OPT_FLUSH2:
+            settings.flushMode = 2;
+            break;
+        case OPT_HIDE:
+            settings.hide = 1;
+            break;
+        case OPT_DIR:
+            settings.workDir = value;
+            break;
+        case OPT_PRIORITY:
+            settings.priority = ParsePriority(value);
+            break;
+        default:
+            break;
+        }
+    }
+
+    if (defaultKind >= 0) {
+        C_WString name = DefaultTargetName(defaultKind);
+        if (!inExplicit) settings.inTarget = name;
+        if (!outExplicit) settings.outTarget = name;
+        if (!errExplicit) settings.errTarget = name;
+    }
+    return 1;
+}
+
+// The argument enclosed in double quotes and followed by a blank, as the
+// task line carries it.
+void AppendQuoted(C_WString& line, const C_WString& argument) {
+    line += L"\"";
+    line += argument;
+    line += L"\" ";
+}
+
+int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
+    settings.outTarget = L"parent";
+    settings.inTarget = L"parent";
+    settings.errTarget = L"parent";
+    settings.delaySeconds = 0;
+    int result = 1;
+    int commandStart = 0;
+
+    bool optionForm = args.Length() > 0 && args[0].StartsWith(C_WString(L"--"));
+    if (optionForm) {
+        int taskAt = -1;
+        for (int i = 0; i < args.Length(); ++i) {
+            if (args[i].Equals(C_WString(L"--task"))) {
+                taskAt = i;
+                break;
+            }
+            if (args[i].Equals(C_WString(L"--managed-daemon"))) {
+                settings.managedDaemon = 1;
+                return 1;
+            }
+        }
+        if (taskAt < 0) {
+            settings.errorMessage = L"--task オプションは必須です。";
+            return 0;
+        }
+        if (taskAt == args.Length() - 1) {
+            settings.errorMessage = L"--task オプションには実行コマンドが必須です。";
+            return 0;
+        }
+        commandStart = taskAt + 1;
+
+        if (taskAt > 0) {
+            // The option parser reorders the vector it is given: hand it
+            // copies, with a null placeholder for the program name.
+            std::vector<std::vector<wchar_t>> copies(taskAt);
+            std::vector<wchar_t*> vector(taskAt + 1, nullptr);
+            for (int i = 0; i < taskAt; ++i) {
+                const wchar_t* text = args[i].GetString();
+                copies[i].assign(text, text + args[i].Length() + 1);
+                vector[i + 1] = copies[i].data();
+            }
+            result = RunLongOptionPass(taskAt + 1, vector.data(), settings);
+        }
+
+        const struct {
+            const C_WString& target;
+            const wchar_t* option;
+        } targets[] = {{settings.inTarget, L"--in"}, {settings.outTarget, L"--out"}, {settings.errTarget, L"--err"}};
+        if (result) {
+            for (const auto& t : targets) {
+                if (ClassifyTarget(t.target) == TARGET_INVALID) {
+                    settings.errorMessage = C_WString(t.option) + kInvalidValue;
+                    result = 0;
+                    break;
+                }
+            }
+        }
+        // A negative or non-finite delay would be printed into the settings
+        // token in a form the task copy rejects after the job was already
+        // reported as started: refuse it here.
+        if (result && (!std::isfinite(settings.delaySeconds) || settings.delaySeconds < 0)) {
+            settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
+            result = 0;
+        }
+        if (!result) return 0;
+    }
+
+    int inKind = ClassifyTarget(settings.inTarget);
+    int outKind = ClassifyTarget(settings.outTarget);
+    int errKind = ClassifyTarget(settings.errTarget);
+    settings.taskLine.Clear();
+    settings.taskLine = C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f ", inKind, outKind, errKind, settings.pause,
+                                           settings.showResult, settings.gui, settings.flushMode, settings.daemon,
+                                           settings.hide, settings.priority, settings.delaySeconds);
+    if (inKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.inTarget);
+    if (outKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.outTarget);
+    if (errKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.errTarget);
+    for (int i = commandStart; i < args.Length(); ++i) AppendQuoted(settings.taskLine, args[i]);
+    settings.taskLine = settings.taskLine.Trim();
+    return result;
+}
+
+int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
+    if (args.Length() == 0) {
+        settings.errorMessage = L"オプションがありません";
+        return 0;
+    }
+
+    const C_WString& token = args[0];
+    int* const flags[] = {&settings.pause, &settings.showResult, &settings.gui,     &settings.flushMode,
+                          &settings.daemon, &settings.hide,      &settings.priority};
+    int* const kinds[] = {&settings.inKind, &settings.outKind, &settings.errKind};
+    int position = 0;
+    for (; position < token.Length(); ++position) {
+        int c = token.CharAt(position);
+        if (!((c >= L'0' && c <= L'9') || c == L'.')) break;
+        int value = c - L'0';
+        if (position < 3) {
+            if (value < TARGET_PARENT || value > TARGET_FILE) {
+                settings.errorMessage = kBadTaskArguments;
+                return 0;
+            }
+            *kinds[position] = value;
+        } else if (position < 10) {
+            *flags[position - 3] = value;
+        } else if (position == 10) {
+            settings.delaySeconds = ToDouble(token.SubString(10));
+        }
+    }
+    if (position < token.Length() || token.Length() <= 5) {
+        settings.errorMessage = kBadTaskArguments;
+        return 0;
+    }
+
+    // The last argument is the task argument, never part of the command; a
+    // token that announces more file names than there are must not make the
+    // parse read it, or past it.
+    const int last = args.Length() - 1;
+    int next = 1;
+    const struct {
+        int kind;
+        C_WString& target;
+    } files[] = {{settings.inKind, settings.inTarget},
+                 {settings.outKind, settings.outTarget},
+                 {settings.errKind, settings.errTarget}};
+    for (const auto& f : files) {
+        if (f.kind != TARGET_FILE) continue;
+        if (next >= last) {
+            settings.errorMessage = kBadTaskArguments;
+            return 0;
+        }
+        f.target = args[next++];
+    }
+
+    settings.taskLine.Clear();
+    for (int i = next; i < last; ++i) {
+        if (args[i].IndexOfWhich(C_WString(L"\t "), 0, 1) >= 0) {
+            AppendQuoted(settings.taskLine, args[i]);
+        } else {
+            settings.taskLine += args[i];
+            settings.taskLine += L" ";
+        }
+    }
+    settings.taskLine = settings.taskLine.Trim();
+    return 1;
+}
+
+}  // namespace
+
+TaskSettings::TaskSettings()
+    : delaySeconds(0),
+      inKind(0),
+      outKind(0),
+      errKind(0),
+      pause(0),
+      showResult(1),
+      gui(0),
+      flushMode(0),
+      daemon(0),
+      managedDaemon(0),
+      hide(0),
+      priority(0) {}
+
+TaskSettings::~TaskSettings() {}
+
+int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode) {
+    C_WArrayString args;
+    for (int i = 1; i < argc; ++i) args.AppEnd(C_WString(argv[i]));
+    return taskMode ? ParseTask(args, settings) : ParseLauncher(args, settings);
+}
+
+int ClassifyTarget(const C_WString& text) {
+    if (text.Empty()) return TARGET_INVALID;
+    C_WString lower = text.ToLower();
+    if (lower.Equals(C_WString(L"parent"))) return TARGET_PARENT;
+    if (lower.Equals(C_WString(L"console"))) return TARGET_CONSOLE;
+    if (lower.Equals(C_WString(L"parent-console")) || lower.Equals(C_WString(L"parent_console")))
+        return TARGET_PARENT_CONSOLE;
+    if (lower.Equals(C_WString(L"nul")) || lower.Equals(C_WString(L"null"))) return TARGET_NUL;
+    return TARGET_FILE;
+}
+
+C_WString DefaultTargetName(int kind) {
+    switch (kind) {
+    case TARGET_PARENT:
+        return C_WString(L"parent");
+    case TARGET_CONSOLE:
+        return C_WString(L"console");
+    case TARGET_PARENT_CONSOLE:
+        return C_WString(L"parent-console");
+    case TARGET_NUL:
+        return C_WString(L"nul");
+    default:
+        return C_WString();
+    }
+}
+
+int ParsePriority(const C_WString& text) {
+    static const wchar_t* const names[] = {L"idle", L"below", L"normal", L"above", L"high", L"realtime"};
+    C_WString lower = text.ToLower();
+    for (int level = PRIORITY_IDLE; level <= PRIORITY_REALTIME; ++level)
+        if (lower.Equals(C_WString(names[level - 1]))) return level;
+    return PRIORITY_NONE;
+}
+
+int PriorityToRunFlag(int level) {
+    // PENDING-MERGE: the RUN_PRIORITY_* bits of C_Process
+    switch (level) {
+    case PRIORITY_IDLE:
+        return 0x10000;
+    case PRIORITY_BELOW:
+        return 0x20000;
+    case PRIORITY_ABOVE:
+        return 0x80000;
+    case PRIORITY_HIGH:
+        return 0x100000;
+    case PRIORITY_REALTIME:
+        return 0x200000;
+    default:
+        return 0x40000;
+    }
+}
+
+int GetConsoleNeeds(const TaskSettings& settings, int& needsNewConsole, int& fallsBackToConsole) {
+    needsNewConsole = 0;
+    fallsBackToConsole = 0;
+    int needsParent = 0;
+    for (int kind : {settings.inKind, settings.outKind, settings.errKind}) {
+        if (kind == TARGET_CONSOLE) needsNewConsole = 1;
+        if (kind == TARGET_PARENT_CONSOLE) fallsBackToConsole = 1;
+        if (kind == TARGET_PARENT || kind == TARGET_PARENT_CONSOLE) needsParent = 1;
+    }
+    return needsParent;
+}
+
+}  // namespace vrek
