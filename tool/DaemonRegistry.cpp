@@ -217,7 +217,7 @@ int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid)) {
 
 DaemonRegistry::DaemonRegistry(const wchar_t* blockName, const wchar_t* mutexName)
     : m_blockName(blockName ? blockName : L""),
-      m_mutex(new kovra::C_Mutex(kovra::C_WString(mutexName ? mutexName : L""))) {
+      m_mutex(std::make_unique<kovra::C_Mutex>(kovra::C_WString(mutexName ? mutexName : L""))) {
     m_source.Open(2);
 }
 

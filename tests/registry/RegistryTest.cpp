@@ -28,6 +28,33 @@ std::wstring CmdPath() {
     return std::wstring(dir, n) + L"\\cmd.exe";
 }
 
+// Security for a process object that grants others only the limited query:
+// no waiting on it (SYNCHRONIZE).
+class QueryOnlySecurity {
+public:
+    QueryOnlySecurity() {
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone_);
+        InitializeAcl(reinterpret_cast<ACL*>(acl_), sizeof acl_, ACL_REVISION);
+        AddAccessAllowedAce(reinterpret_cast<ACL*>(acl_), ACL_REVISION, PROCESS_QUERY_LIMITED_INFORMATION, everyone_);
+        InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor_, TRUE, reinterpret_cast<ACL*>(acl_), FALSE);
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+    }
+    ~QueryOnlySecurity() {
+        if (everyone_) FreeSid(everyone_);
+    }
+    QueryOnlySecurity(const QueryOnlySecurity&) = delete;
+    QueryOnlySecurity& operator=(const QueryOnlySecurity&) = delete;
+    SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+private:
+    PSID everyone_ = nullptr;
+    alignas(DWORD) unsigned char acl_[256] = {};
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+};
+
 // Makes record i live for `pid`, as a claim would.
 void MakeLive(TaskStateTable* table, int i, unsigned long pid) {
     SetTaskState(&table->records[i], TASK_STATE_RUN);
@@ -162,8 +189,8 @@ TEST(Registry, ARecordLeftByAKilledTaskIsFreedAtTheNextTransaction) {
     ASSERT_NE(nullptr, ready);
 
     ChildProcess child;
-    ASSERT_TRUE(child.Start(
-        ChildCommand(L"claim_and_wait", names.block + L" " + names.mutex + L" \"copy a b\" " + readyName)));
+    ASSERT_TRUE(
+        child.Start(ChildCommand(L"claim_and_wait", names.block + L" " + names.mutex + L" \"copy a b\" " + readyName)));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 30000)) << "child exit " << child.ExitCode();
     CloseHandle(ready);
 
@@ -211,6 +238,21 @@ TEST(Registry, WhoCountsAsGone) {
     ASSERT_TRUE(other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW));
     EXPECT_TRUE(IsTaskProcessGone(other.Pid()));
 
+    // A process that may not be opened is never judged gone, whatever it
+    // runs: an empty access list denies every access to other openers.
+    SECURITY_DESCRIPTOR descriptor;
+    ACL emptyAcl;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(InitializeAcl(&emptyAcl, sizeof emptyAcl, ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE));
+    SECURITY_ATTRIBUTES denyAll = {sizeof denyAll, &descriptor, FALSE};
+    ChildProcess guarded;
+    ASSERT_TRUE(guarded.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW, &denyAll));
+    HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, guarded.Pid());
+    if (probe) CloseHandle(probe);
+    ASSERT_EQ(nullptr, probe) << "the process object should refuse other openers";
+    EXPECT_FALSE(IsTaskProcessGone(guarded.Pid()));
+
     // Running copies of this executable are alive, this process included.
     ChildProcess copy;
     ASSERT_TRUE(copy.Start(ChildCommand(L"sleep_long")));
@@ -224,6 +266,7 @@ TEST(Registry, WhoCountsAsGone) {
     MakeLive(table.get(), 1, copy.Pid());
     MakeLive(table.get(), 2, other.Pid());
     MakeLive(table.get(), 3, GetCurrentProcessId());
+    MakeLive(table.get(), 5, guarded.Pid());
     SetTaskPid(&table->records[4], exited.Pid());  // free already: untouched
     SetTaskSignal(&table->records[4], TASK_SIGNAL_TERM);
     EXPECT_EQ(2, SweepStaleTasks(table.get()));
@@ -232,13 +275,33 @@ TEST(Registry, WhoCountsAsGone) {
     EXPECT_EQ(TASK_STATE_DEAD, GetTaskState(&table->records[2]));
     EXPECT_EQ(TASK_STATE_RUN, GetTaskState(&table->records[3]));
     EXPECT_EQ(TASK_SIGNAL_TERM, GetTaskSignal(&table->records[4]));
+    EXPECT_EQ(TASK_STATE_RUN, GetTaskState(&table->records[5]));
     EXPECT_EQ(exited.Pid(), GetTaskPid(&table->records[0])) << "a freed record keeps its old bytes";
     EXPECT_EQ(0, SweepStaleTasks(nullptr));
 }
 
+TEST(Registry, AProcessThatCannotBeWaitedOnIsJudgedByExitCodeAndImage) {
+    QueryOnlySecurity queryOnly;
+    ChildProcess other, copy, exited;
+    ASSERT_TRUE(
+        other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW, queryOnly.Attributes()));
+    ASSERT_TRUE(copy.Start(ChildCommand(L"sleep_long"), CREATE_NO_WINDOW, queryOnly.Attributes()));
+    ASSERT_TRUE(exited.Start(ChildCommand(L"exit_now"), CREATE_NO_WINDOW, queryOnly.Attributes()));
+    ASSERT_TRUE(exited.Wait(30000));
+    HANDLE waitable = OpenProcess(SYNCHRONIZE, FALSE, copy.Pid());
+    if (waitable) {
+        CloseHandle(waitable);
+        GTEST_SKIP() << "Wine grants SYNCHRONIZE on a process whatever its access list, so the look-up without "
+                        "waiting (exit code instead) is reached only on Windows";
+    }
+    EXPECT_TRUE(IsTaskProcessGone(other.Pid()));
+    EXPECT_FALSE(IsTaskProcessGone(copy.Pid()));
+    EXPECT_TRUE(IsTaskProcessGone(exited.Pid()));
+}
+
 TEST(Registry, TheDecisionOnOneLookUp) {
-    // Access denied cannot be produced under Wine (it grants every process
-    // of the prefix to every other), so the decision is tested here.
+    // Every outcome of the look-up, including those the system gives only
+    // rarely.
     const wchar_t* own = L"C:\\tools\\vrek.exe";
     struct Case {
         const char* what;

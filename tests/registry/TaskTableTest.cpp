@@ -81,8 +81,10 @@ TEST(TaskTable, AClaimWritesItsFieldsAtTheirExactOffsets) {
     EXPECT_GE(Ticks(after), Ticks(stored));
     EXPECT_TRUE(stored.wDayOfWeek == before.wDayOfWeek || stored.wDayOfWeek == after.wDayOfWeek);
 
-    const unsigned char expected[] = {'p', 0, 'i', 0, 'n', 0, 'g', 0, ' ', 0, '-', 0,    't',
-                                      0,   ' ', 0, 0xE5, 0x65, 0x2C, 0x67, 0, 0};
+    // UTF-16LE, low byte first: "ping -t ", U+65E5, U+672C, then the zero
+    // unit (the literal's own terminator is its second byte).
+    const char expected[] = "p\0i\0n\0g\0 \0-\0t\0 \0\xE5\x65\x2C\x67\0";
+    static_assert(sizeof expected == 22, "eleven units");
     EXPECT_EQ(0, std::memcmp(expected, r + 24, sizeof expected));
 
     // Nothing else moved.
@@ -104,8 +106,8 @@ TEST(TaskTable, CommandsLongerThan250UnitsAreCutWithAnEllipsis) {
         int storedLength;
         bool ellipsis;
     };
-    const Case cases[] = {{0, 0, false},     {1, 1, false},     {249, 249, false}, {250, 250, false},
-                          {251, 253, true},  {259, 253, true},  {260, 253, true},  {1000, 253, true}};
+    const Case cases[] = {{0, 0, false},    {1, 1, false},    {249, 249, false}, {250, 250, false},
+                          {251, 253, true}, {259, 253, true}, {260, 253, true},  {1000, 253, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         auto table = FreshTable();
@@ -179,8 +181,8 @@ TEST(TaskTable, AnUnterminatedCommandIsReadInsideTheRecord) {
     GetSystemInfo(&info);
     const size_t page = info.dwPageSize;
     const size_t pages = (sizeof(TaskStateTable) + page - 1) / page;
-    unsigned char* base =
-        static_cast<unsigned char*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    unsigned char* base = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, (pages + 1) * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(nullptr, base);
     DWORD old = 0;
     ASSERT_TRUE(VirtualProtect(base + pages * page, page, PAGE_NOACCESS, &old));

@@ -213,14 +213,15 @@ ChildProcess::~ChildProcess() {
     Close();
 }
 
-bool ChildProcess::Start(const std::wstring& commandLine, DWORD creationFlags) {
+bool ChildProcess::Start(const std::wstring& commandLine, DWORD creationFlags, SECURITY_ATTRIBUTES* processAttributes) {
     Close();
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, line.data(), processAttributes, nullptr, FALSE, creationFlags, nullptr, nullptr, &si,
+                        &pi))
         return false;
     process_ = pi.hProcess;
     thread_ = pi.hThread;
@@ -228,7 +229,9 @@ bool ChildProcess::Start(const std::wstring& commandLine, DWORD creationFlags) {
     return true;
 }
 
-bool ChildProcess::Wait(DWORD timeoutMs) { return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
+bool ChildProcess::Wait(DWORD timeoutMs) {
+    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
 
 DWORD ChildProcess::ExitCode() const {
     DWORD code = 0xFFFFFFFF;

@@ -95,9 +95,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // CreateProcessW of `commandLine` with no inherited handles; false when
-    // it cannot start.
-    bool Start(const std::wstring& commandLine, DWORD creationFlags = CREATE_NO_WINDOW);
+    // CreateProcessW of `commandLine` with no inherited handles (and the
+    // given security for the process object); false when it cannot start.
+    bool Start(const std::wstring& commandLine, DWORD creationFlags = CREATE_NO_WINDOW,
+               SECURITY_ATTRIBUTES* processAttributes = nullptr);
     DWORD Pid() const { return pid_; }
     HANDLE Handle() const { return process_; }
     // True when the process has ended within `timeoutMs`.
