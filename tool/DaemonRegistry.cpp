@@ -159,12 +159,21 @@ namespace {
 
 const DWORD PATH_UNITS = 32768;
 
+// A process started through a short (8.3) path reports its image under that
+// name: compare long forms, or a live copy could pass for another program.
+std::wstring LongForm(const wchar_t* path) {
+    std::vector<wchar_t> buffer(PATH_UNITS);
+    DWORD n = GetLongPathNameW(path, buffer.data(), PATH_UNITS);
+    if (n == 0 || n >= PATH_UNITS) return path;
+    return std::wstring(buffer.data(), n);
+}
+
 const std::wstring& OwnImagePath() {
     static const std::wstring path = [] {
         std::vector<wchar_t> buffer(PATH_UNITS);
         DWORD n = GetModuleFileNameW(nullptr, buffer.data(), PATH_UNITS);
         if (n == 0 || n >= PATH_UNITS) return std::wstring();
-        return std::wstring(buffer.data(), n);
+        return LongForm(buffer.data());
     }();
     return path;
 }
@@ -193,9 +202,11 @@ bool IsTaskProcessGone(unsigned long pid) {
     }
     std::vector<wchar_t> image(PATH_UNITS);
     DWORD units = PATH_UNITS;
+    std::wstring imagePath;
     if (!lookup.exited && QueryFullProcessImageNameW(process, 0, image.data(), &units)) {
+        imagePath = LongForm(image.data());
         lookup.imageKnown = true;
-        lookup.imagePath = image.data();
+        lookup.imagePath = imagePath.c_str();
     }
     CloseHandle(process);
     const std::wstring& own = OwnImagePath();

@@ -118,7 +118,11 @@ struct ProcessLookup {
 // a live daemon's record is never freed on a guess.
 bool IsLookupGone(const ProcessLookup& lookup, const wchar_t* ownImagePath);
 // The look-up with the real system calls, then IsLookupGone against this
-// process's own executable.
+// process's own executable; both paths in their long form, since a copy
+// started through a short (8.3) path may know itself by that name.
+//
+// Limit: a copy of the executable under another file name counts as another
+// program, so its records are freed by the others' transactions.
 bool IsTaskProcessGone(unsigned long pid);
 // Frees every live record whose pid `isGone` reports gone; the number freed.
 // The caller holds the mutex.

@@ -299,6 +299,52 @@ TEST(Registry, AProcessThatCannotBeWaitedOnIsJudgedByExitCodeAndImage) {
     EXPECT_TRUE(IsTaskProcessGone(exited.Pid()));
 }
 
+// Judges the process ids argv[0] and argv[1]: bit 1 and bit 2 set when they
+// are judged gone; bit 4 when this process knows its own path in a short
+// form.
+TEST_CHILD(judge_alive) {
+    if (argc < 2) return 10;
+    int result = 0;
+    if (IsTaskProcessGone(wcstoul(argv[0], nullptr, 10))) result |= 1;
+    if (IsTaskProcessGone(wcstoul(argv[1], nullptr, 10))) result |= 2;
+    wchar_t own[MAX_PATH * 2];
+    wchar_t longForm[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
+    DWORD m = GetLongPathNameW(own, longForm, MAX_PATH * 2);
+    if (n > 0 && m > 0 && m < MAX_PATH * 2 && _wcsicmp(own, longForm) != 0) result |= 4;
+    return result;
+}
+
+TEST(Registry, CopiesStartedThroughAShortPathAndALongOneKnowEachOther) {
+    // Both directions: this process judges a copy started through the short
+    // form of its path, and that copy judges this process and itself.
+    testsupport::TempDir dir;
+    std::wstring self = testsupport::SelfPath();
+    std::wstring copyPath = dir.File(self.substr(self.find_last_of(L"\\/") + 1));
+    ASSERT_TRUE(CopyFileW(self.c_str(), copyPath.c_str(), TRUE));
+    wchar_t shortPath[MAX_PATH];
+    DWORD n = GetShortPathNameW(copyPath.c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    if (_wcsicmp(shortPath, copyPath.c_str()) == 0) GTEST_SKIP() << "the file system gives no short names";
+
+    ChildProcess copy;
+    ASSERT_TRUE(copy.Start(L"\"" + std::wstring(shortPath) + L"\" --child=sleep_long"));
+    EXPECT_FALSE(IsTaskProcessGone(copy.Pid()));
+
+    ChildProcess judge;
+    ASSERT_TRUE(judge.Start(L"\"" + std::wstring(shortPath) + L"\" --child=judge_alive " +
+                            std::to_wstring(GetCurrentProcessId()) + L" " + std::to_wstring(copy.Pid())));
+    ASSERT_TRUE(judge.Wait(30000));
+    EXPECT_EQ(0u, judge.ExitCode() & ~4u) << "1: this process judged gone, 2: the other copy judged gone";
+
+    wchar_t image[MAX_PATH * 2];
+    DWORD units = MAX_PATH * 2;
+    ASSERT_TRUE(QueryFullProcessImageNameW(copy.Handle(), 0, image, &units));
+    if (!(judge.ExitCode() & 4) && _wcsicmp(image, copyPath.c_str()) == 0)
+        GTEST_SKIP() << "Wine reports the long path as image and module name even for a process started through "
+                        "its short path, so the short form is met only on Windows";
+}
+
 TEST(Registry, TheDecisionOnOneLookUp) {
     // Every outcome of the look-up, including those the system gives only
     // rarely.
