@@ -210,4 +210,55 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+std::wstring UniqueName(const wchar_t* tag) {
+    static LONG counter = 0;
+    wchar_t name[128];
+    swprintf(name, 128, L"vrek-test-%ls-%lu-%ld", tag, GetCurrentProcessId(), InterlockedIncrement(&counter));
+    return name;
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) Kill();
+    Close();
+}
+
+bool ChildProcess::Start(const std::wstring& commandLine, DWORD creationFlags, SECURITY_ATTRIBUTES* processAttributes) {
+    Close();
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(nullptr, line.data(), processAttributes, nullptr, FALSE, creationFlags, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    process_ = pi.hProcess;
+    thread_ = pi.hThread;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+bool ChildProcess::Wait(DWORD timeoutMs) {
+    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProcess::ExitCode() const {
+    DWORD code = 0xFFFFFFFF;
+    if (process_) GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+void ChildProcess::Kill(UINT code) {
+    if (!process_) return;
+    TerminateProcess(process_, code);
+    WaitForSingleObject(process_, 10000);
+}
+
+void ChildProcess::Close() {
+    if (thread_) CloseHandle(thread_);
+    if (process_) CloseHandle(process_);
+    thread_ = nullptr;
+    process_ = nullptr;
+}
+
 }  // namespace testsupport

@@ -86,4 +86,37 @@ bool WaitUntil(F condition, DWORD timeoutMs) {
     }
 }
 
+// A name for a named kernel object that no other test, test run or real vrek
+// uses: "vrek-test-<tag>-<pid>-<counter>".
+std::wstring UniqueName(const wchar_t* tag);
+
+// A started process, killed (if still running) and released when the object
+// goes.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // CreateProcessW of `commandLine` with no inherited handles (and the
+    // given security for the process object); false when it cannot start.
+    bool Start(const std::wstring& commandLine, DWORD creationFlags = CREATE_NO_WINDOW,
+               SECURITY_ATTRIBUTES* processAttributes = nullptr);
+    DWORD Pid() const { return pid_; }
+    HANDLE Handle() const { return process_; }
+    // True when the process has ended within `timeoutMs`.
+    bool Wait(DWORD timeoutMs);
+    DWORD ExitCode() const;
+    // TerminateProcess, then waits for the end.
+    void Kill(UINT code = 99);
+    // Releases the handles (the process id can then be reused).
+    void Close();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD pid_ = 0;
+};
+
 }  // namespace testsupport

@@ -1,0 +1,288 @@
+#include "tool/DaemonRegistry.h"
+
+#include <string>
+#include <vector>
+
+#include "kovra/common/kovra_GetLastName.h"
+
+namespace vrek {
+
+const wchar_t* const REGISTRY_BLOCK_NAME = L"__vrek_memory_mapped__";
+const wchar_t* const REGISTRY_MUTEX_NAME = L"__vrek_memory_mapped_m__";
+
+namespace {
+
+unsigned int ReadLE16(const unsigned char* p) {
+    return static_cast<unsigned int>(p[0]) | (static_cast<unsigned int>(p[1]) << 8);
+}
+
+void WriteLE16(unsigned char* p, unsigned int value) {
+    p[0] = static_cast<unsigned char>(value & 0xFF);
+    p[1] = static_cast<unsigned char>((value >> 8) & 0xFF);
+}
+
+unsigned long ReadLE32(const unsigned char* p) {
+    return static_cast<unsigned long>(ReadLE16(p)) | (static_cast<unsigned long>(ReadLE16(p + 2)) << 16);
+}
+
+void WriteLE32(unsigned char* p, unsigned long value) {
+    WriteLE16(p, value & 0xFFFF);
+    WriteLE16(p + 2, (value >> 16) & 0xFFFF);
+}
+
+void SetCommandUnit(TaskState* record, int index, unsigned int unit) { WriteLE16(record->command + 2 * index, unit); }
+
+}  // namespace
+
+unsigned char GetTaskState(const TaskState* record) {
+    return *static_cast<const volatile unsigned char*>(&record->state);
+}
+
+void SetTaskState(TaskState* record, unsigned char state) {
+    *static_cast<volatile unsigned char*>(&record->state) = state;
+}
+
+unsigned char GetTaskSignal(const TaskState* record) {
+    return *static_cast<const volatile unsigned char*>(&record->signal);
+}
+
+void SetTaskSignal(TaskState* record, unsigned char signal) {
+    *static_cast<volatile unsigned char*>(&record->signal) = signal;
+}
+
+unsigned long GetTaskPid(const TaskState* record) { return ReadLE32(record->pid); }
+
+void SetTaskPid(TaskState* record, unsigned long pid) { WriteLE32(record->pid, pid); }
+
+SYSTEMTIME GetTaskStartedAt(const TaskState* record) {
+    const unsigned char* p = record->startedAt;
+    SYSTEMTIME time;
+    time.wYear = static_cast<WORD>(ReadLE16(p));
+    time.wMonth = static_cast<WORD>(ReadLE16(p + 2));
+    time.wDayOfWeek = static_cast<WORD>(ReadLE16(p + 4));
+    time.wDay = static_cast<WORD>(ReadLE16(p + 6));
+    time.wHour = static_cast<WORD>(ReadLE16(p + 8));
+    time.wMinute = static_cast<WORD>(ReadLE16(p + 10));
+    time.wSecond = static_cast<WORD>(ReadLE16(p + 12));
+    time.wMilliseconds = static_cast<WORD>(ReadLE16(p + 14));
+    return time;
+}
+
+void SetTaskStartedAt(TaskState* record, const SYSTEMTIME& time) {
+    unsigned char* p = record->startedAt;
+    WriteLE16(p, time.wYear);
+    WriteLE16(p + 2, time.wMonth);
+    WriteLE16(p + 4, time.wDayOfWeek);
+    WriteLE16(p + 6, time.wDay);
+    WriteLE16(p + 8, time.wHour);
+    WriteLE16(p + 10, time.wMinute);
+    WriteLE16(p + 12, time.wSecond);
+    WriteLE16(p + 14, time.wMilliseconds);
+}
+
+kovra::C_WString GetTaskCommand(const TaskState* record) {
+    // Any process of the session may have written the field: stop at the
+    // last unit that still leaves room for our own terminator.
+    wchar_t text[TASK_COMMAND_UNITS];
+    int n = 0;
+    for (; n < TASK_COMMAND_UNITS - 1; ++n) {
+        unsigned int unit = ReadLE16(record->command + 2 * n);
+        if (unit == 0) break;
+        text[n] = static_cast<wchar_t>(unit);
+    }
+    text[n] = L'\0';
+    return kovra::C_WString(text);
+}
+
+const wchar_t* TaskStateName(unsigned int state) {
+    static const wchar_t* const names[] = {L"Dead", L"Run", L"Sleep", L"Signal", L"Zombie", L"ZRun"};
+    if (state >= sizeof names / sizeof names[0]) return L"----";
+    return names[state];
+}
+
+const wchar_t* TaskSignalName(unsigned int signal) {
+    static const wchar_t* const names[] = {L"----", L"Term", L"Kill"};
+    if (signal >= sizeof names / sizeof names[0]) return L"----";
+    return names[signal];
+}
+
+TaskState* AcquireSlot(TaskStateTable* block) {
+    if (!block) return nullptr;
+    for (int i = 0; i < TASK_RECORD_COUNT; ++i) {
+        TaskState* record = &block->records[i];
+        if (GetTaskState(record) != TASK_STATE_DEAD) continue;
+        SetTaskState(record, TASK_STATE_RUN);
+        SetTaskSignal(record, TASK_SIGNAL_NONE);
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        SetTaskStartedAt(record, now);
+        block->registrations = static_cast<unsigned char>(block->registrations + 1);
+        return record;
+    }
+    return nullptr;
+}
+
+void SetTaskCommand(const kovra::C_WString& text, TaskState* record, unsigned long pid) {
+    if (!record) return;
+    const int n = text.Length();
+    const int kept = n < TASK_COMMAND_KEPT ? n : TASK_COMMAND_KEPT;
+    const wchar_t* units = text.GetString();
+    int at = 0;
+    for (; at < kept; ++at) SetCommandUnit(record, at, static_cast<unsigned int>(units[at]) & 0xFFFF);
+    if (n > TASK_COMMAND_KEPT) {
+        for (int dot = 0; dot < 3; ++dot) SetCommandUnit(record, at++, L'.');
+    }
+    SetCommandUnit(record, at, 0);
+    SetTaskPid(record, pid);
+}
+
+kovra::common::Array<TaskState*> ListLiveTasks(TaskStateTable* block) {
+    kovra::common::Array<TaskState*> live;
+    if (!block) return live;
+    for (int i = 0; i < TASK_RECORD_COUNT; ++i) {
+        if (GetTaskState(&block->records[i]) != TASK_STATE_DEAD) live.Append(&block->records[i]);
+    }
+    return live;
+}
+
+bool IsLookupGone(const ProcessLookup& lookup, const wchar_t* ownImagePath) {
+    if (lookup.openError != 0) return lookup.openError == ERROR_INVALID_PARAMETER;
+    if (lookup.exited) return true;
+    if (!lookup.imageKnown || !lookup.imagePath || !ownImagePath) return false;
+    kovra::C_WString theirs = kovra::common::kovra_GetLastName(kovra::C_WString(lookup.imagePath));
+    kovra::C_WString ours = kovra::common::kovra_GetLastName(kovra::C_WString(ownImagePath));
+    return CompareStringOrdinal(theirs.GetString(), theirs.Length(), ours.GetString(), ours.Length(), TRUE) !=
+           CSTR_EQUAL;
+}
+
+namespace {
+
+const DWORD PATH_UNITS = 32768;
+
+// A process started through a short (8.3) path reports its image under that
+// name: compare long forms, or a live copy could pass for another program.
+std::wstring LongForm(const wchar_t* path) {
+    std::vector<wchar_t> buffer(PATH_UNITS);
+    DWORD n = GetLongPathNameW(path, buffer.data(), PATH_UNITS);
+    if (n == 0 || n >= PATH_UNITS) return path;
+    return std::wstring(buffer.data(), n);
+}
+
+const std::wstring& OwnImagePath() {
+    static const std::wstring path = [] {
+        std::vector<wchar_t> buffer(PATH_UNITS);
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), PATH_UNITS);
+        if (n == 0 || n >= PATH_UNITS) return std::wstring();
+        return LongForm(buffer.data());
+    }();
+    return path;
+}
+
+}  // namespace
+
+bool IsTaskProcessGone(unsigned long pid) {
+    ProcessLookup lookup = {0, false, false, nullptr};
+    bool canWait = true;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+    if (!process && GetLastError() == ERROR_ACCESS_DENIED) {
+        // Some processes grant the limited query but not waiting.
+        canWait = false;
+        process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    }
+    if (!process) {
+        lookup.openError = GetLastError();
+        return IsLookupGone(lookup, OwnImagePath().c_str());
+    }
+
+    if (canWait) {
+        lookup.exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    } else {
+        DWORD code = 0;
+        lookup.exited = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+    }
+    std::vector<wchar_t> image(PATH_UNITS);
+    DWORD units = PATH_UNITS;
+    std::wstring imagePath;
+    if (!lookup.exited && QueryFullProcessImageNameW(process, 0, image.data(), &units)) {
+        imagePath = LongForm(image.data());
+        lookup.imageKnown = true;
+        lookup.imagePath = imagePath.c_str();
+    }
+    CloseHandle(process);
+    const std::wstring& own = OwnImagePath();
+    return IsLookupGone(lookup, own.empty() ? nullptr : own.c_str());
+}
+
+int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid)) {
+    if (!block || !isGone) return 0;
+    int freed = 0;
+    for (int i = 0; i < TASK_RECORD_COUNT; ++i) {
+        TaskState* record = &block->records[i];
+        if (GetTaskState(record) == TASK_STATE_DEAD) continue;
+        if (!isGone(GetTaskPid(record))) continue;
+        SetTaskState(record, TASK_STATE_DEAD);
+        ++freed;
+    }
+    return freed;
+}
+
+DaemonRegistry::DaemonRegistry(const wchar_t* blockName, const wchar_t* mutexName)
+    : m_blockName(blockName ? blockName : L""),
+      m_mutex(std::make_unique<kovra::C_Mutex>(kovra::C_WString(mutexName ? mutexName : L""))) {
+    m_source.Open(2);
+}
+
+DaemonRegistry::~DaemonRegistry() {
+    // The mutex is never held between calls; the mapping goes before its
+    // source by member order.
+}
+
+int DaemonRegistry::Lock() { return m_mutex ? m_mutex->Lock() : 0; }
+
+void DaemonRegistry::Unlock() {
+    if (m_mutex) m_mutex->Unlock();
+}
+
+TaskStateTable* DaemonRegistry::MapAndSweep(int locked) {
+    void* view = m_mapping.Map(&m_source, m_blockName.Empty() ? nullptr : m_blockName.GetString(), 1, PAGE_READWRITE, 0,
+                               REGISTRY_BLOCK_SIZE);
+    if (!view) return nullptr;
+    TaskStateTable* table = static_cast<TaskStateTable*>(view);
+    // Without the mutex a claim may be halfway (state set, pid not yet):
+    // judging its pid then could free a record that is being taken.
+    if (locked) SweepStaleTasks(table);
+    return table;
+}
+
+int DaemonRegistry::CheckRoom() {
+    const int locked = Lock();
+    TaskStateTable* table = MapAndSweep(locked);
+    const int live = table ? ListLiveTasks(table).Count() : -1;
+    Unlock();
+    m_mutex.reset();
+    m_mapping.Unmap(1);
+    return live;
+}
+
+TaskState* DaemonRegistry::Claim(const kovra::C_WString& taskLine) {
+    const int locked = Lock();
+    TaskState* record = nullptr;
+    if (TaskStateTable* table = MapAndSweep(locked)) {
+        record = AcquireSlot(table);
+        if (record) SetTaskCommand(taskLine, record, GetCurrentProcessId());
+        m_mapping.Sync();
+    }
+    Unlock();
+    // The task has no further use for the mutex.
+    m_mutex.reset();
+    return record;
+}
+
+kovra::common::Array<TaskState*> DaemonRegistry::Snapshot() {
+    const int locked = Lock();
+    kovra::common::Array<TaskState*> live = ListLiveTasks(MapAndSweep(locked));
+    Unlock();
+    return live;
+}
+
+}  // namespace vrek
