@@ -213,12 +213,7 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
         }
     }
 
-    DWORD creation = CreationFlagsOf(flags);
-    if (show == 0) {
-        if (!(flags & RUN_KEEP_CONSOLE)) creation |= DETACHED_PROCESS;
-    } else if (mode == RUN_NEW_CONSOLE) {
-        creation |= CREATE_NEW_CONSOLE;
-    }
+    DWORD creation = _creation_flags(flags, show);
 
     if (flags & RUN_FLUSH_OUTPUT) {
         if (startup.dwFlags & STARTF_USESTDHANDLES) {
@@ -280,6 +275,16 @@ unsigned long C_Process::Run(const wchar_t* application, const wchar_t* argument
         line += arguments;
     }
     return Run(line.GetString(), show, flags, waitIdle, environment, directory, nullptr, nullptr);
+}
+
+unsigned long C_Process::_creation_flags(int flags, int show) {
+    DWORD creation = CreationFlagsOf(flags);
+    if (show == 0) {
+        if (!(flags & RUN_KEEP_CONSOLE)) creation |= DETACHED_PROCESS;
+    } else if ((flags & 0xFF) == RUN_NEW_CONSOLE) {
+        creation |= CREATE_NEW_CONSOLE;
+    }
+    return creation;
 }
 
 void C_Process::SetRedirectHandle(FileHandle* in, FileHandle* out, FileHandle* err) {

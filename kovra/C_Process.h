@@ -165,6 +165,10 @@ protected:
     int _read_stream(HANDLE pipe, C_Memory* buffer, int size, int timeout);
     // The peek of IsReadable_stdout on any handle.
     int _is_readable(HANDLE pipe, unsigned long* available);
+    // The CreateProcessW creation flags of Run: the option bits mapped, plus
+    // DETACHED_PROCESS for show 0 without RUN_KEEP_CONSOLE, or
+    // CREATE_NEW_CONSOLE for a non-zero show in pipe mode 4.
+    static unsigned long _creation_flags(int flags, int show);
     // For each stream whose argument is non-zero: the redirect's handle when
     // set, otherwise (with `useStd` non-zero) the parent's standard handle,
     // into the startup record. Returns how many redirects were used.
