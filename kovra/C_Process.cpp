@@ -406,8 +406,10 @@ int C_Process::Read(C_Memory* buffer, unsigned long timeout) {
     auto readAll = [&]() {
         if (!pipe) return false;
         DWORD available = state ? state->known : 0;
-        if (available == 0 && (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0)) {
-            return false;
+        if (available == 0) {
+            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return false;
+            // Spares ReadAvailable a second peek.
+            if (state) state->known = available;
         }
         if (buffer->GetSize() < count + available + 1 && !buffer->ReCreateBuffer(buffer->GetSize() + available + 1)) {
             return false;
@@ -524,9 +526,8 @@ int C_Process::GetExitCode(int* known) {
         return m_exitCode;
     }
     if (known) *known = 0;
-    DWORD code = 0;
     // A child that still runs: the system's running mark, not a final code.
-    if (m_process && GetExitCodeProcess(m_process, &code)) return static_cast<int>(code);
+    if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) return static_cast<int>(STILL_ACTIVE);
     return -1;
 }
 

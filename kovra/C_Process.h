@@ -114,7 +114,7 @@ public:
     int ReaderStream(C_Memory* buffer, int size, int timeout);
     int ReaderErrorStream(C_Memory* buffer, int size, int timeout);
     // Reads the output pipe to the start of `buffer`, growing it as needed
-    // (content kept, always one zero byte after the data), until the deadline
+    // (by the bytes available and one more; content kept), until the deadline
     // or the child's end; returns the count (0 for a null buffer).
     int Read(C_Memory* buffer, unsigned long timeout);
     // 1 when the pipe exists and can be peeked, storing the bytes available
