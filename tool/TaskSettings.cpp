@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kovra/C_GetOpt.h"
+#include "kovra/C_Process.h"
 #include "kovra/C_WArrayString.h"
 
 using kovra::C_GetOpt;
@@ -353,20 +354,19 @@ int ParsePriority(const C_WString& text) {
 }
 
 int PriorityToRunFlag(int level) {
-    // PENDING-MERGE: the RUN_PRIORITY_* bits of C_Process
     switch (level) {
     case PRIORITY_IDLE:
-        return 0x10000;
+        return kovra::RUN_PRIORITY_IDLE;
     case PRIORITY_BELOW:
-        return 0x20000;
+        return kovra::RUN_PRIORITY_BELOW_NORMAL;
     case PRIORITY_ABOVE:
-        return 0x80000;
+        return kovra::RUN_PRIORITY_ABOVE_NORMAL;
     case PRIORITY_HIGH:
-        return 0x100000;
+        return kovra::RUN_PRIORITY_HIGH;
     case PRIORITY_REALTIME:
-        return 0x200000;
+        return kovra::RUN_PRIORITY_REALTIME;
     default:
-        return 0x40000;
+        return kovra::RUN_PRIORITY_NORMAL;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "VrekRun.h"
+#include "support/TestSupport.h"
 
 using e2e::PutwsBytes;
 using e2e::RunVrek;
@@ -43,4 +44,20 @@ TEST(Launcher, AloneShowsTheUsageWithStatusZero) {
 TEST(Launcher, AnEmptyArgumentSuppressesTheUsage) {
     testsupport::RunResult run = RunVrek(L"\"\"");
     EXPECT_EQ(std::string::npos, run.out.find("vrek version"));
+}
+
+TEST(Launcher, AnUnusableDirIsRefused) {
+    testsupport::RunResult run = RunVrek(L"--dir no-such-folder-here --task cmd /c exit");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(PutwsBytes(L"カレントディレクトリが認識できませんでした。"), run.out);
+}
+
+TEST(Launcher, ATaskCopyThatCannotStartIsAJobError) {
+    // Each word gains quotes in the task line: 12000 one-letter words make
+    // a launcher line Windows accepts and a task line it would refuse.
+    std::wstring words;
+    for (int i = 0; i < 12000; ++i) words += L" a";
+    testsupport::RunResult run = RunVrek(L"--nul --task" + words);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ("job error.", run.out) << "no line end";
 }

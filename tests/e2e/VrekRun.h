@@ -1,25 +1,72 @@
 #pragma once
 
+#include <windows.h>
+
+#include <memory>
 #include <string>
 
+#include "kovra/C_Mapping.h"
+#include "kovra/C_MappingMemory.h"
 #include "support/TestSupport.h"
+#include "tool/DaemonRegistry.h"
 
 // Running the real vrek.exe from the end-to-end tests.
 namespace e2e {
 
-inline std::wstring VrekPath() { return testsupport::ProgramDir() + L"\\vrek.exe"; }
+std::wstring VrekPath();
 
-// vrek.exe with the given argument text, run to its end with its output
-// captured (the launcher itself returns at once).
-inline testsupport::RunResult RunVrek(const std::wstring& args, const wchar_t* directory = nullptr,
-                                      unsigned long timeoutMs = 30000) {
-    std::wstring line = L"\"" + VrekPath() + L"\"";
-    if (!args.empty()) line += L" " + args;
-    return testsupport::RunCapture(line, timeoutMs, directory);
-}
+// vrek.exe (or another program of the build folder) with the given argument
+// text, run to its end with its output captured.
+testsupport::RunResult RunVrek(const std::wstring& args, const wchar_t* directory = nullptr,
+                               unsigned long timeoutMs = 30000, const std::wstring& program = L"vrek.exe");
 
 // A message as the launcher prints it with _putws under the "japanese"
 // locale: code page 932 and a line end.
-inline std::string PutwsBytes(const std::wstring& text) { return testsupport::ToCodePage(text, 932) + "\r\n"; }
+std::string PutwsBytes(const std::wstring& text);
+
+// This test program run as the named child, as a command for vrek's --task.
+std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
+
+// One background job: the launcher's run and the task copy it started.
+class Job {
+public:
+    Job() = default;
+    ~Job();
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+
+    unsigned long pid = 0;  // the job number from "job: N started"; 0 when none
+    DWORD launcherExit = 0xFFFFFFFF;
+    std::string launcherOut;
+    HANDLE task = nullptr;  // the task copy, opened right after the launcher ended
+
+    // Waits for the task copy's end: its exit status, or 0xFFFFFFFF when it
+    // could not be watched or did not end in time.
+    DWORD Wait(DWORD timeoutMs = 30000);
+    bool Running() const;
+    void Kill();
+};
+
+// Starts a job: vrek.exe with `args`, in `directory`. The task copy is
+// opened at once; give the job a short --delay where its exit status
+// matters, so that it cannot end before it is opened.
+std::unique_ptr<Job> StartJob(const std::wstring& args, const wchar_t* directory = nullptr,
+                              const std::wstring& program = L"vrek.exe");
+
+// The real daemon table, mapped without the mutex and without sweeping, as
+// an outside observer (and the manager's signal writes) sees it.
+class TableView {
+public:
+    TableView();
+    vrek::TaskStateTable* Table() { return table_; }
+    // The live record of the task with that id, or null.
+    vrek::TaskState* RecordOf(unsigned long pid);
+    int LiveCount();
+
+private:
+    kovra::C_MappingMemory source_;
+    kovra::C_Mapping mapping_;
+    vrek::TaskStateTable* table_ = nullptr;
+};
 
 }  // namespace e2e

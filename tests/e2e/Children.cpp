@@ -1,0 +1,140 @@
+// Commands that the end-to-end tests have vrek run: this test program
+// re-run as a child.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+    return 0;
+}
+
+std::string FromHex(const wchar_t* hex) {
+    std::string bytes;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+        bytes += static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
+    return bytes;
+}
+
+void WriteAll(HANDLE handle, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
+            return;
+        done += written;
+    }
+}
+
+}  // namespace
+
+// Writes to its standard handles, one step per argument:
+//   o:<hex> / e:<hex>          the bytes to output / error
+//   O:<count>:<hex>            the bytes repeated count times to output
+//   sleep:<ms>                 pause
+//   touch:<path>               create that file (a sign of life)
+//   exit:<code>                end with that status
+TEST_CHILD(emit) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    for (int i = 0; i < argc; ++i) {
+        std::wstring step = argv[i];
+        if (step.compare(0, 2, L"o:") == 0) {
+            WriteAll(out, FromHex(step.c_str() + 2));
+        } else if (step.compare(0, 2, L"e:") == 0) {
+            WriteAll(err, FromHex(step.c_str() + 2));
+        } else if (step.compare(0, 2, L"O:") == 0) {
+            size_t colon = step.find(L':', 2);
+            long count = wcstol(step.c_str() + 2, nullptr, 10);
+            std::string piece = FromHex(step.c_str() + colon + 1);
+            std::string all;
+            for (long k = 0; k < count; ++k) all += piece;
+            WriteAll(out, all);
+        } else if (step.compare(0, 6, L"sleep:") == 0) {
+            Sleep(wcstoul(step.c_str() + 6, nullptr, 10));
+        } else if (step.compare(0, 6, L"touch:") == 0) {
+            testsupport::WriteFileBytes(step.substr(6), "");
+        } else if (step.compare(0, 5, L"exit:") == 0) {
+            return static_cast<int>(wcstol(step.c_str() + 5, nullptr, 10));
+        }
+    }
+    return 0;
+}
+
+// Reads its standard input to the end and reports the byte count.
+TEST_CHILD(readin) {
+    (void)argc;
+    (void)argv;
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[4096];
+    DWORD got = 0;
+    unsigned long total = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) total += got;
+    char line[64];
+    int n = snprintf(line, sizeof line, "read %lu bytes\n", total);
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), std::string(line, n));
+    return 0;
+}
+
+// Writes the time it started (FILETIME, 100 ns units) into the file named by
+// its argument.
+TEST_CHILD(starttime) {
+    if (argc < 1) return 2;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER value;
+    value.LowPart = now.dwLowDateTime;
+    value.HighPart = now.dwHighDateTime;
+    return testsupport::WriteFileBytes(argv[0], std::to_string(value.QuadPart)) ? 0 : 3;
+}
+
+// Ignores every console control event and lives until it is killed (or for
+// the milliseconds given).
+TEST_CHILD(stubborn) {
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+    Sleep(argc > 0 ? wcstoul(argv[0], nullptr, 10) : INFINITE);
+    return 0;
+}
+
+// A program with a top-level window that ends (status 5) when the window is
+// asked to close; it lives at most the milliseconds given.
+TEST_CHILD(window) {
+    DWORD lifetime = argc > 0 ? wcstoul(argv[0], nullptr, 10) : 60000;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg == WM_CLOSE) {
+            DestroyWindow(hwnd);
+            return 0;
+        }
+        if (msg == WM_DESTROY) {
+            PostQuitMessage(5);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, w, l);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VrekTestWindow";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"VrekTestWindow", L"vrek test", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+    if (!window) return 4;
+    SetTimer(window, 1, lifetime, nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_TIMER) return 6;
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

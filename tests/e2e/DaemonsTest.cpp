@@ -1,0 +1,151 @@
+// Daemons observed through the shared table, as the manager sees them and
+// with the stop requests it writes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "VrekRun.h"
+#include "support/TestSupport.h"
+
+using e2e::ChildTask;
+using e2e::StartJob;
+using e2e::TableView;
+using namespace vrek;
+
+namespace {
+
+// Every test leaves the table as it found it: empty.
+class Daemons : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(nullptr, view.Table());
+        ASSERT_EQ(0, view.LiveCount()) << "a daemon from elsewhere is registered";
+    }
+    void TearDown() override {
+        for (auto& job : jobs) job->Kill();
+        // Records of tasks killed here are freed by hand: the table outlives
+        // them while this test holds it.
+        for (auto& record : view.Table()->records) SetTaskState(&record, TASK_STATE_DEAD);
+    }
+
+    e2e::Job& Start(const std::wstring& args, const std::wstring& program = L"vrek.exe") {
+        jobs.push_back(StartJob(args, nullptr, program));
+        return *jobs.back();
+    }
+
+    // Waits until the job's record exists and is in `state`.
+    bool WaitForState(unsigned long pid, unsigned char state, DWORD timeoutMs = 10000) {
+        return testsupport::WaitUntil(
+            [&] {
+                TaskState* record = view.RecordOf(pid);
+                return record && GetTaskState(record) == state;
+            },
+            timeoutMs);
+    }
+
+    TableView view;
+    std::vector<std::unique_ptr<e2e::Job>> jobs;
+};
+
+}  // namespace
+
+TEST_F(Daemons, ARegisteredTaskShowsItsStatePidStartAndCommand) {
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    std::wstring command = ChildTask(L"emit", L"sleep:3000");
+    e2e::Job& job = Start(L"--nul --daemon --task " + command);
+    ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN)) << job.launcherOut;
+    TaskState* record = view.RecordOf(job.pid);
+    EXPECT_EQ(TASK_SIGNAL_NONE, GetTaskSignal(record));
+    EXPECT_EQ(job.pid, GetTaskPid(record));
+    EXPECT_EQ(command, std::wstring(GetTaskCommand(record).GetString()));
+    SYSTEMTIME started = GetTaskStartedAt(record);
+    EXPECT_EQ(before.wYear, started.wYear);
+    EXPECT_EQ(before.wDay, started.wDay);
+    EXPECT_EQ(0u, job.Wait());
+    EXPECT_EQ(nullptr, view.RecordOf(job.pid)) << "freed at the end";
+}
+
+TEST_F(Daemons, TheRecordSleepsDuringTheDelay) {
+    e2e::Job& job = Start(L"--nul --daemon --delay 1.5 --task " + ChildTask(L"emit", L"sleep:1500"));
+    EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_SLEEP));
+    EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_RUN, 5000));
+    EXPECT_EQ(0u, job.Wait());
+}
+
+TEST_F(Daemons, TermClosesTheWindowOfADaemonWithoutConsoleAndTheTaskEndsWithTwo) {
+    e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"window", L"30000"));
+    ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN));
+    Sleep(500);  // the window is up
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_TERM);
+    EXPECT_EQ(2u, job.Wait(15000));
+    EXPECT_EQ(nullptr, view.RecordOf(job.pid));
+}
+
+TEST_F(Daemons, KillEndsTheCommandByForce) {
+    e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"stubborn", L"60000"));
+    ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN));
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
+    EXPECT_EQ(2u, job.Wait(15000));
+    EXPECT_EQ(nullptr, view.RecordOf(job.pid));
+}
+
+TEST_F(Daemons, ACommandThatIgnoresTermIsMarkedAndThenKilled) {
+    // vrek-shortwatch.exe is vrek with the three-minute mark at two seconds.
+    e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"stubborn", L"60000"), L"vrek-shortwatch.exe");
+    ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN)) << job.launcherOut;
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_TERM);
+    EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_SIGNAL, 5000));
+    EXPECT_TRUE(job.Running());
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] {
+            TaskState* record = view.RecordOf(job.pid);
+            unsigned char state = record ? GetTaskState(record) : 0;
+            return state == TASK_STATE_ZOMBIE || state == TASK_STATE_ZRUN;
+        },
+        10000));
+    EXPECT_EQ(TASK_STATE_ZRUN, GetTaskState(view.RecordOf(job.pid))) << "a running command is suspended";
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
+    EXPECT_EQ(2u, job.Wait(15000));
+    EXPECT_EQ(nullptr, view.RecordOf(job.pid));
+}
+
+TEST_F(Daemons, AKilledTasksRecordIsFreedByTheNextLauncher) {
+    testsupport::TempDir dir;
+    e2e::Job& first = Start(L"--nul --daemon --task " + ChildTask(L"emit", L"touch:" + dir.File(L"up") + L" sleep:3000"));
+    ASSERT_TRUE(WaitForState(first.pid, TASK_STATE_RUN));
+    // Killed once its command runs: a process whose creator dies while
+    // starting it never finishes starting under Wine.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return testsupport::FileExists(dir.File(L"up")); }, 10000));
+    first.Kill();
+    ASSERT_NE(nullptr, view.RecordOf(first.pid)) << "a task killed outright leaves its record";
+    e2e::Job& second = Start(L"--nul --daemon --task " + ChildTask(L"emit", L"sleep:200"));
+    EXPECT_EQ(0u, second.launcherExit);
+    EXPECT_EQ(nullptr, view.RecordOf(first.pid));
+    EXPECT_EQ(0u, second.Wait());
+}
+
+TEST_F(Daemons, TwentyLiveDaemonsRefuseTheTwentyFirst) {
+    e2e::Job& live = Start(L"--nul --daemon --task " + ChildTask(L"emit", L"sleep:8000"));
+    ASSERT_TRUE(WaitForState(live.pid, TASK_STATE_RUN));
+    // Nineteen more records of the same live task fill the table.
+    int filled = 0;
+    for (auto& record : view.Table()->records) {
+        if (GetTaskState(&record) != TASK_STATE_DEAD) continue;
+        SetTaskPid(&record, live.pid);
+        SetTaskState(&record, TASK_STATE_RUN);
+        ++filled;
+    }
+    ASSERT_EQ(19, filled);
+    testsupport::RunResult run = e2e::RunVrek(L"--nul --daemon --task cmd /c exit");
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(e2e::PutwsBytes(L"デーモン管理は最大で 20 プロセスです。中止しました。"), run.out);
+
+    // With one free the launcher goes on.
+    SetTaskState(&view.Table()->records[19], TASK_STATE_DEAD);
+    auto next = StartJob(L"--nul --daemon --task " + ChildTask(L"emit", L"sleep:100"));
+    EXPECT_EQ(0u, next->launcherExit) << next->launcherOut;
+    next->Wait();
+}

@@ -1,0 +1,228 @@
+// Background jobs whose streams go to files or nul, as a user starts them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <regex>
+#include <string>
+
+#include "VrekRun.h"
+#include "support/TestSupport.h"
+
+using e2e::ChildTask;
+using e2e::StartJob;
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+
+namespace {
+
+std::wstring Hex(const std::string& bytes) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+// "[yyyy/mm/dd hh:mm:ss] job N: result R" and its line end, for this job.
+::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result,
+                                        const char* lineEnd = "\n") {
+    std::regex pattern("\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) +
+                       ": result " + std::to_string(result) + lineEnd);
+    if (std::regex_match(line, pattern)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \""
+                                         << line << "\"";
+}
+
+// The file's text before the result line, and the result line (which
+// follows the command's last text directly, even one without a line end).
+struct SplitOutput {
+    std::string body;
+    std::string resultLine;
+};
+
+SplitOutput SplitAtResult(const std::string& text, unsigned long job, int result, size_t lineEnd = 1) {
+    size_t length = std::string("[2026/12/07 05:40:07] job ").size() + std::to_string(job).size() +
+                    std::string(": result ").size() + std::to_string(result).size() + lineEnd;
+    if (text.size() < length) return {text, std::string()};
+    return {text.substr(0, text.size() - length), text.substr(text.size() - length)};
+}
+
+// Byte-exact comparison that reports the first difference, not both texts.
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
+    if (expected == actual) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+    auto around = [at](const std::string& s) {
+        std::string piece = s.substr(at, 24);
+        std::string shown;
+        for (unsigned char c : piece) {
+            char hex[8];
+            snprintf(hex, sizeof hex, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
+            shown += hex;
+        }
+        return shown;
+    };
+    return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
+                                         << ", first difference at byte " << at << ": expected \"" << around(expected)
+                                         << "\", got \"" << around(actual) << "\"";
+}
+
+std::string CurrentDirPrompt(const std::wstring& dir) { return testsupport::Narrow(dir) + ">"; }
+
+}  // namespace
+
+TEST(Jobs, OutputAndErrorReachTheirFilesByteExact) {
+    TempDir dir;
+    const std::string zeros("a\0b\0\n", 5);
+    const std::string longLine(20000, 'x');
+    const std::string utf16("h\0i\0\n\0", 6);
+    const std::wstring steps = L"o:" + Hex("first line\n") + L" e:" + Hex("error one\n") + L" o:" + Hex(zeros) +
+                               L" O:20000:78 o:" + Hex("\n") + L" o:" + Hex(utf16) + L" e:" + Hex("error tail") +
+                               L" sleep:100 o:" + Hex("no line end");
+    auto job = StartJob(L"--delay 0.3 --out o.txt --err e.txt --task " + ChildTask(L"emit", steps), dir.Path().c_str());
+    ASSERT_EQ(0u, job->launcherExit) << job->launcherOut;
+    ASSERT_NE(0u, job->pid) << job->launcherOut;
+    EXPECT_EQ(0u, job->Wait());
+
+    SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 0);
+    EXPECT_TRUE(SameBytes("first line\n" + zeros + longLine + "\n" + utf16 + "no line end", out.body));
+    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 0));
+    EXPECT_EQ("error one\nerror tail", ReadFileBytes(dir.File(L"e.txt")));
+}
+
+TEST(Jobs, MoreThan10240BytesWithoutALineEndArriveWhole) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task " + ChildTask(L"emit", L"O:70000:41 sleep:700"),
+                        dir.Path().c_str());
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_TRUE(SameBytes(std::string(70000, 'A'), ReadFileBytes(dir.File(L"o.txt"))));
+}
+
+TEST(Jobs, TheCommandsStatusIsTheTasksStatusAndTheResultLinesNumberIsTheJob) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --out o.txt --task " + ChildTask(L"emit", L"o:" + Hex("x\n") + L" exit:7"),
+                        dir.Path().c_str());
+    ASSERT_EQ(0u, job->launcherExit);
+    EXPECT_EQ("job: " + std::to_string(job->pid) + " started", job->launcherOut) << "no line end";
+    EXPECT_EQ(7u, job->Wait());
+    SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 7);
+    EXPECT_EQ("x\n", out.body);
+    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 7));
+}
+
+TEST(Jobs, NologoLeavesOutTheResultLine) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task " + ChildTask(L"emit", L"o:" + Hex("only\n")),
+                        dir.Path().c_str());
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("only\n", ReadFileBytes(dir.File(L"o.txt")));
+}
+
+TEST(Jobs, BuiltinsRunThroughTheInterpreter) {
+    TempDir dir;
+    testsupport::WriteFileBytes(dir.File(L"marker-file.dat"), "m");
+    auto echo = StartJob(L"--delay 0.3 --nologo --out echo.txt --task echo hello world", dir.Path().c_str());
+    auto listing = StartJob(L"--delay 0.3 --nologo --out dir.txt --task dir /b", dir.Path().c_str());
+    EXPECT_EQ(0u, echo->Wait());
+    EXPECT_EQ(0u, listing->Wait());
+    EXPECT_EQ("hello world\r\n", ReadFileBytes(dir.File(L"echo.txt")));
+    EXPECT_NE(std::string::npos, ReadFileBytes(dir.File(L"dir.txt")).find("marker-file.dat"));
+}
+
+TEST(Jobs, RelativeDirAndRelativeFileTargetsResolveAgainstIt) {
+    TempDir dir;
+    CreateDirectoryW(dir.File(L"work").c_str(), nullptr);
+    auto job = StartJob(L"--delay 0.3 --dir work --nologo --out o.txt --task cd", dir.Path().c_str());
+    EXPECT_EQ(0u, job->launcherExit) << job->launcherOut;
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_FALSE(testsupport::FileExists(dir.File(L"o.txt")));
+    EXPECT_EQ(testsupport::Narrow(dir.File(L"work")) + "\r\n", ReadFileBytes(dir.File(L"work\\o.txt")));
+}
+
+TEST(Jobs, FlushWritesEveryPass) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --flush --nologo --out o.txt --task " +
+                            ChildTask(L"emit", L"o:" + Hex("one\n") + L" sleep:1500 o:" + Hex("two\n")),
+                        dir.Path().c_str());
+    ASSERT_NE(0u, job->pid);
+    // The first line reaches the file while the command still runs.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return ReadFileBytes(dir.File(L"o.txt")) == "one\n"; }, 1500));
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("one\ntwo\n", ReadFileBytes(dir.File(L"o.txt")));
+}
+
+TEST(Jobs, Flush2LetsTheCommandWriteTheFilesTheLauncherCreated) {
+    TempDir dir;
+    testsupport::WriteFileBytes(dir.File(L"o.txt"), "old content that must go");
+    testsupport::WriteFileBytes(dir.File(L"in.txt"), "12345");
+    auto job = StartJob(L"--delay 1 --flush2 --in in.txt --out o.txt --task " + ChildTask(L"readin"),
+                        dir.Path().c_str());
+    ASSERT_NE(0u, job->pid);
+    // Created (truncated) by the launcher, before the task has done anything.
+    EXPECT_EQ("", ReadFileBytes(dir.File(L"o.txt")));
+    EXPECT_EQ(0u, job->Wait());
+    // The task leaves the inherited stream as it is: in the C runtime's text
+    // mode its own line ends become CR LF.
+    SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 0, 2);
+    EXPECT_EQ("read 5 bytes\n", out.body);
+    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 0, "\r\n"));
+}
+
+TEST(Jobs, GuiCommandsAreNotWaitedFor) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --gui --out o.txt --task " + ChildTask(L"window", L"4000"), dir.Path().c_str());
+    DWORD started = GetTickCount();
+    EXPECT_EQ(259u, job->Wait());
+    EXPECT_LT(GetTickCount() - started, 3500u) << "the task ended before its command";
+    EXPECT_TRUE(IsResultLine(ReadFileBytes(dir.File(L"o.txt")), job->pid, 259));
+}
+
+TEST(Jobs, ACommandThatCannotStartReportsABootError) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --out o.txt --task no-such-program-anywhere.exe", dir.Path().c_str());
+    EXPECT_EQ(1u, job->Wait());
+    std::string text = ReadFileBytes(dir.File(L"o.txt"));
+    std::regex pattern("\n\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job boot error\n(.*)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(text, match, pattern)) << text;
+    EXPECT_EQ(CurrentDirPrompt(dir.Path()), match[1].str());
+}
+
+TEST(Jobs, ABootErrorWithNologoPrintsNothing) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task no-such-program-anywhere.exe", dir.Path().c_str());
+    EXPECT_EQ(1u, job->Wait());
+    EXPECT_EQ("", ReadFileBytes(dir.File(L"o.txt")));
+}
+
+TEST(Jobs, DelayCountsFromTheTasksStart) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 1.5 --nul --task " + ChildTask(L"starttime", dir.File(L"t.txt")), dir.Path().c_str());
+    ASSERT_TRUE(job->task);
+    EXPECT_EQ(0u, job->Wait());
+    FILETIME created, exited, kernel, user;
+    ASSERT_TRUE(GetProcessTimes(job->task, &created, &exited, &kernel, &user));
+    ULARGE_INTEGER taskStart;
+    taskStart.LowPart = created.dwLowDateTime;
+    taskStart.HighPart = created.dwHighDateTime;
+    unsigned long long commandStart = std::stoull(ReadFileBytes(dir.File(L"t.txt")));
+    long long waitedMs = static_cast<long long>(commandStart - taskStart.QuadPart) / 10000;
+    EXPECT_GE(waitedMs, 1500);
+    EXPECT_LT(waitedMs, 3500) << "generous bound: the delay is not counted from somewhere later";
+}
+
+TEST(Jobs, ACommandReadingItsInputGetsItsEnd) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task " + ChildTask(L"readin"), dir.Path().c_str());
+    EXPECT_EQ(0u, job->Wait(20000)) << "the command waited for input";
+    EXPECT_EQ("read 0 bytes\n", ReadFileBytes(dir.File(L"o.txt")));
+}
+
+TEST(Jobs, NulDiscardsEverythingAndTheJobStillRuns) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nul --task " + ChildTask(L"emit", L"o:" + Hex("lost\n") + L" exit:3"),
+                        dir.Path().c_str());
+    EXPECT_EQ(3u, job->Wait());
+}

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# End-to-end tests that need a real Windows command prompt: Wine's cmd.exe on
+# a terminal console, driven through tmux (send-keys, capture-pane), or kept
+# busy under `script` where the text must be compared exactly.
+# Usage: prompt-tests.sh <build-dir>
+set -uo pipefail
+
+build=$(cd "${1:?build dir}" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../../scripts/wine-env" "$build"
+cd "$build"
+
+session="vrek-prompt-$$"
+failures=0
+passed=0
+workdir=$(mktemp -d)
+trap 'tmux kill-session -t "$session" 2>/dev/null; rm -rf "$workdir"' EXIT
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+pass() {
+    echo "ok: $*"
+    passed=$((passed + 1))
+}
+
+# The pane's text without blank lines at the end.
+pane() { tmux capture-pane -p -J -t "$session" -S -200 | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
+
+# Polls the pane every 100 ms until it matches the extended regex $1 (at
+# most $2 seconds, default 20).
+wait_pane() {
+    local pattern=$1 limit=${2:-20} i
+    for ((i = 0; i < limit * 10; i++)); do
+        pane | grep -Eq -- "$pattern" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+type_line() {
+    tmux send-keys -t "$session" -l -- "$1"
+    tmux send-keys -t "$session" Enter
+}
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+# Waits until no process matches $1 (at most $2 seconds).
+wait_gone() {
+    local pattern=$1 limit=${2:-20} i
+    for ((i = 0; i < limit * 10; i++)); do
+        pgrep -f -- "$pattern" >/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+prompt=$(winpath "$build")">"
+
+start_prompt() {
+    tmux kill-session -t "$session" 2>/dev/null
+    tmux new-session -d -s "$session" -x 160 -y 50 \
+        "cd '$build' && WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all LANG='$LANG' '$WINE64' cmd"
+    wait_pane "^Z:.*>$" 30 || fail "cmd.exe did not show its prompt"
+}
+
+# --- A job at the prompt: the prompt comes back, then the output, the result
+# line and the redrawn prompt.
+start_prompt
+type_line "vrek cmd /c echo hello"
+if wait_pane "job: [0-9]+ started" && wait_pane "job [0-9]+: result 0"; then
+    text=$(pane)
+    job=$(grep -Eo 'job: [0-9]+ started' <<<"$text" | grep -Eo '[0-9]+')
+    # After the launcher's line: the prompt came back before the job's end.
+    after=$(sed -n '/job: [0-9]* started/,$p' <<<"$text")
+    grep -Eq "result 0" <<<"$(tail -n +2 <<<"$after")" || fail "the result line follows the launcher's line"
+    grep -qx "hello" <<<"$after" && pass "the command's output stands on its own line" ||
+        fail "output line missing: $after"
+    grep -Eq "^\[[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\] job $job: result 0$" <<<"$after" &&
+        pass "the result line carries the job number ($job)" || fail "result line: $after"
+    last=$(pane | tail -n 1)
+    [ "$last" = "$prompt" ] && pass "the prompt is redrawn last" || fail "last line '$last', expected '$prompt'"
+else
+    fail "no job or no result line: $(pane)"
+fi
+
+# --- The same with --out: the console shows nothing after the launcher's
+# line; the file has no separating newline and no prompt.
+type_line "cls"
+sleep 0.5
+rm -f "$build/prompt-out.txt"
+type_line "vrek --out prompt-out.txt --task cmd /c echo filed"
+if wait_pane "job: [0-9]+ started" && sleep 3; then
+    body=$(tr -d '\r' <"$build/prompt-out.txt" 2>/dev/null)
+    first=$(head -n 1 <<<"$body")
+    [ "$first" = "filed" ] && pass "--out: the output starts the file" || fail "--out file: '$body'"
+    grep -Eq "^\[.*\] job [0-9]+: result 0$" <<<"$(tail -n 1 <<<"$body")" && pass "--out: the result line ends the file" ||
+        fail "--out result line: '$body'"
+    grep -qF ">" <<<"$body" && fail "--out: a prompt was written to the file" || pass "--out: no prompt in the file"
+    grep -qx "filed" <<<"$(pane)" && fail "--out: output reached the console" || pass "--out: nothing on the console"
+fi
+rm -f "$build/prompt-out.txt"
+
+# --- A console control event reaches the attached task. Wine does not pass
+# Ctrl+C typed at the terminal to detached processes, so the event is sent
+# with kill -INT to the task's own Unix process (never C-c: cmd.exe would
+# exit). The task passes the stop on and exits, without a result line; its
+# command, in a process group of its own, may outlive it.
+type_line "cls"
+sleep 0.5
+type_line "vrek --task test_e2e.exe --child=stubborn 30000"
+if wait_pane "job: [0-9]+ started"; then
+    job=$(pane | grep -Eo 'job: [0-9]+ started' | tail -n 1 | grep -Eo '[0-9]+')
+    task=""
+    for _ in $(seq 50); do
+        task=$(pgrep -f -- "--pid-task--" | head -n 1)
+        [ -n "$task" ] && pgrep -f -- "--child=stubborn" >/dev/null && break
+        sleep 0.1
+    done
+    sleep 0.5
+    if [ -n "$task" ]; then
+        kill -INT "$task"
+        wait_gone "--pid-task--" 10 && pass "Ctrl+C event: the task ($job) stopped" || fail "the task did not stop"
+        pane | grep -q "job $job: result" && fail "a stopped task wrote a result line" ||
+            pass "Ctrl+C event: no result line"
+    else
+        fail "task process not found"
+    fi
+    pkill -f -- "--child=stubborn"
+fi
+
+type_line "exit"
+tmux kill-session -t "$session" 2>/dev/null
+
+# --- Exact text, with cmd.exe kept busy so that its input line is not
+# redrawn over the job's output (a Wine console trait).
+log="$workdir/script.log"
+script -qfec "WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$WINE64' cmd /c \"vrek.exe cmd /c echo exact & test_e2e.exe --child=emit sleep:4000\"" "$log" >/dev/null 2>&1
+# Wine's terminal console moves the cursor instead of writing blanks.
+clean=$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\e\][^\a]*\a//g' "$log" |
+    tr -d '\r' | grep -v '^Script \(started\|done\)')
+expected_re="^job: ([0-9]+) started
+exact
+\[[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\] job ([0-9]+): result 0
+$(sed 's/[\\.]/\\&/g' <<<"$prompt")\$"
+body=$(grep -v '^$' <<<"$clean")
+if [[ "$body" =~ $expected_re ]] && [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]; then
+    pass "exact transcript: job line, output, result line, prompt"
+else
+    fail "exact transcript was: $(printf '%q' "$clean")"
+fi
+
+echo "prompt tests: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]

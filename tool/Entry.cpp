@@ -1,0 +1,35 @@
+#include "tool/Entry.h"
+
+#include <locale.h>
+#include <stdio.h>
+
+#include "kovra/C_Process.h"
+#include "tool/DaemonManager.h"
+#include "tool/Launcher.h"
+#include "tool/TaskRunner.h"
+#include "tool/TaskSettings.h"
+#include "tool/Usage.h"
+
+namespace vrek {
+
+int VrekMain(int argc, wchar_t** argv) {
+    setlocale(LC_CTYPE, "japanese");
+
+    kovra::C_Process process;
+    long shellPid = ParseTaskPid(argv, argc);
+    TaskSettings settings;
+    if (shellPid > 0) return RunTask(argv, argc, static_cast<unsigned long>(shellPid), settings, process);
+
+    if (argc == 1) {
+        PrintUsage();
+        return 0;
+    }
+    if (!ParseCommandLine(argv, argc, settings, 0)) {
+        if (!settings.errorMessage.Empty()) _putws(settings.errorMessage.GetString());
+        return 1;
+    }
+    if (settings.managedDaemon) return RunDaemonManager();
+    return RunLauncher(argv, settings, process);
+}
+
+}  // namespace vrek

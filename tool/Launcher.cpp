@@ -1,0 +1,128 @@
+#include "tool/Launcher.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <stdio.h>
+
+#include <vector>
+
+#include "kovra/RedirectHandle.h"
+#include "kovra/common/kovra_GetLastName.h"
+#include "tool/DaemonRegistry.h"
+
+using kovra::C_Process;
+using kovra::C_WString;
+using kovra::FileHandle;
+using kovra::RedirectHandle;
+
+namespace vrek {
+
+const wchar_t kTaskArgumentPrefix[] = L"--pid-task--";
+
+long ParseTaskPid(wchar_t** argv, int argc) {
+    if (argc <= 1) return -1;
+    C_WString last(argv[argc - 1]);
+    if (!last.StartsWith(C_WString(kTaskArgumentPrefix))) return -1;
+    int value = last.EncloseInt(12, nullptr, 7, nullptr);
+    return value > 0 ? value : -1;
+}
+
+void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != 0 && entry.th32ProcessID == pid) {
+            list.Append(entry.th32ParentProcessID);
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+namespace {
+
+// The full path of the current directory, or an empty string.
+C_WString CurrentDirectory() {
+    DWORD length = GetCurrentDirectoryW(0, nullptr);
+    if (length == 0) return C_WString();
+    std::vector<wchar_t> buffer(length + 1, L'\0');
+    DWORD got = GetCurrentDirectoryW(length + 1, buffer.data());
+    if (got == 0 || got > length) return C_WString();
+    return C_WString(buffer.data());
+}
+
+// Pass-through mode: the launcher opens the file targets itself and hands
+// them to the task copy as its standard handles. A file that cannot be
+// opened gives no handle, so that stream falls back to the launcher's own.
+void SetFileRedirects(const TaskSettings& settings, C_Process& process) {
+    FileHandle* in = nullptr;
+    FileHandle* out = nullptr;
+    FileHandle* err = nullptr;
+    if (ClassifyTarget(settings.inTarget) == TARGET_FILE)
+        in = RedirectHandle::CreateStdin(settings.inTarget.GetString());
+    if (ClassifyTarget(settings.outTarget) == TARGET_FILE)
+        out = RedirectHandle::CreateStdouterr(settings.outTarget.GetString());
+    if (ClassifyTarget(settings.errTarget) == TARGET_FILE)
+        err = RedirectHandle::CreateStdouterr(settings.errTarget.GetString());
+    process.SetRedirectHandle(in, out, err);
+}
+
+}  // namespace
+
+int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
+    if (settings.daemon) {
+        DaemonRegistry registry;
+        int live = registry.CheckRoom();
+        if (live < 0) {
+            _putws(L"管理者権限が無いため --daemon オプションに失敗しました。");
+            return 1;
+        }
+        if (live >= TASK_RECORD_COUNT) {
+            _putws(L"デーモン管理は最大で 20 プロセスです。中止しました。");
+            return 1;
+        }
+    }
+
+    if (!settings.workDir.Empty()) {
+        if (!SetCurrentDirectoryW(settings.workDir.GetString())) {
+            _putws(L"カレントディレクトリが認識できませんでした。");
+            return 1;
+        }
+        settings.workDir = CurrentDirectory();
+    }
+
+    // The task copy attaches to the shell's console, so it needs the shell's
+    // id. A launcher whose parent cannot be found (the snapshot fails, or it
+    // was started from outside Windows) carries its own id instead: the
+    // attach then fails as the launcher is gone, and the task's fallbacks
+    // apply (a new console for --parent-console, files and nul as usual).
+    kovra::common::List<unsigned long> parents;
+    GetParentProcessIds(parents, GetCurrentProcessId());
+    unsigned long shell = parents.Empty() ? GetCurrentProcessId() : parents.First();
+    C_WString arguments = settings.taskLine + C_WString::Stringf(L" --pid-task--%lu", shell);
+
+    int flags = kovra::RUN_PIPE_NONE;
+    if (settings.flushMode == 2) {
+        flags |= kovra::RUN_INHERIT_HANDLES;
+        SetFileRedirects(settings, process);
+    }
+
+    // The bare file name, found first in this executable's own folder. A
+    // name with a blank must be quoted, or the system would split it.
+    C_WString program = kovra::common::kovra_GetLastName(C_WString(argv[0]));
+    if (program.IndexOf(L' ') >= 0) program = C_WString(L"\"") + program + L"\"";
+    const wchar_t* directory = settings.workDir.Empty() ? nullptr : settings.workDir.GetString();
+
+    unsigned long pid = process.Run(program.GetString(), arguments.GetString(), 0, flags, 0, nullptr, directory);
+    if (pid == 0xFFFFFFFF) {
+        wprintf(L"job error.");
+        return 1;
+    }
+    wprintf(L"job: %d started", static_cast<int>(pid));
+    return 0;
+}
+
+}  // namespace vrek

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+namespace vrek {
+
+struct TaskContext;
+
+// How long a stopped command may live on before the watch tries once to
+// suspend it and marks its record (Zombie or ZRun). Three minutes; a test
+// build of vrek sets it shorter.
+extern DWORD g_watchSuspendAfterMs;
+
+// The stop sequence after a stop request: marks the record, passes the stop
+// on to the command, watches a registered task's command until it is gone
+// (ending it by force on Kill), redraws the prompt where output was written,
+// and frees the record. Returns 2, the exit status of a stopped task.
+int RunStopSequence(TaskContext& context);
+
+// The record state after the single suspension attempt: 5 (ZRun) when the
+// command was running and is now suspended (previous suspend count 0), 4
+// (Zombie) when the attempt failed or it was already suspended.
+unsigned char StateAfterSuspend(DWORD previousSuspendCount);
+
+}  // namespace vrek

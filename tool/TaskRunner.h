@@ -1,0 +1,82 @@
+#pragma once
+
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "kovra/C_Memory.h"
+#include "kovra/C_Process.h"
+#include "kovra/C_StringMemory.h"
+#include "tool/DaemonRegistry.h"
+#include "tool/TaskSettings.h"
+
+namespace vrek {
+
+// Set to 1 by the console control handler (on the thread the system makes
+// for it) and never cleared; the task's thread polls it.
+extern volatile LONG g_stopRequested;
+
+// The run state of one task copy, from the decoding of its options to its
+// exit.
+struct TaskContext {
+    TaskContext(TaskSettings& settings, kovra::C_Process& process);
+    // Frees the task's record in the daemon table: every way out of the task
+    // passes here, an unexpected exception included.
+    ~TaskContext();
+    TaskContext(const TaskContext&) = delete;
+    TaskContext& operator=(const TaskContext&) = delete;
+
+    TaskSettings& settings;
+    kovra::C_Process& process;
+    DaemonRegistry registry;      // keeps `record` valid while the task runs
+    TaskState* record = nullptr;  // null: not registered
+    DWORD startTick = 0;
+    bool consoleAllocated = false;
+    bool stdoutToFile = false;
+    bool newlineWritten = false;
+};
+
+// A stop request, raised inside the task's guarded region and caught once
+// around it.
+struct StopRequest {};
+
+// The handler given to SetConsoleCtrlHandler: Ctrl+C, Ctrl+Break, console
+// close and shutdown request a stop; every event is taken as handled.
+BOOL WINAPI OnConsoleCtrl(DWORD type);
+
+// AllocConsole with the new window shown, although the task itself was
+// started hidden: the system takes the console window's show state from the
+// process's start-up parameters, which are patched first.
+BOOL AllocVisibleConsole();
+
+// The part of RTL_USER_PROCESS_PARAMETERS that AllocVisibleConsole patches.
+struct StartupWindowFields {
+    ULONG* windowFlags;
+    ULONG* showWindowFlags;
+};
+// Where those fields lie in this process's start-up parameters (both null
+// when they cannot be found); and the patch itself, on any such fields.
+StartupWindowFields GetStartupWindowFields();
+void PatchStartupWindowFields(const StartupWindowFields& fields);
+
+// Writes the current directory and ">" to standard output, without a line
+// end; nothing when the directory cannot be read.
+void PrintPrompt();
+
+// Unless the task has a console of its own or has already done so, writes
+// "\n" to standard output: the task's output then starts below the line on
+// which the shell's prompt stands.
+void WriteLeadingNewline(TaskContext& context);
+
+// Writes the complete lines held in `pending` to `stream` and keeps the
+// rest; text without a line end is written whole once it exceeds 10240
+// bytes. Bytes are written by count, so output with zero bytes (UTF-16
+// text, binary data) passes unchanged.
+void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream);
+
+// The task copy's whole run; `shellPid` comes from the task argument.
+// Returns the exit status: the command's, 1 when the options cannot be
+// decoded or the command cannot be started, 2 after a stop request.
+int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& settings, kovra::C_Process& process);
+
+}  // namespace vrek
