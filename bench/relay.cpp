@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "kovra/C_Memory.h"
 #include "kovra/C_Process.h"
 
@@ -28,35 +29,11 @@ namespace {
 const int kReadSize = 10240;
 
 int ChildMain(unsigned long mib, unsigned long chunk) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::vector<char> block(chunk);
-    for (unsigned long i = 0; i < chunk; ++i) block[i] = static_cast<char>('a' + i % 26);
-    unsigned long long left = static_cast<unsigned long long>(mib) << 20;
-    while (left > 0) {
-        DWORD n = static_cast<DWORD>(std::min<unsigned long long>(left, chunk));
-        DWORD put = 0;
-        if (!WriteFile(out, block.data(), n, &put, nullptr) || put == 0) return 1;
-        left -= put;
-    }
-    return 0;
+    return bench::WriteMiB(GetStdHandle(STD_OUTPUT_HANDLE), mib, chunk);
 }
 
-std::wstring SelfPath() {
-    wchar_t buffer[MAX_PATH * 2];
-    DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);
-    return std::wstring(buffer, n);
-}
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Now;
+using bench::SelfPath;
 
 struct Sample {
     double mbPerSecond = 0;
@@ -134,12 +111,7 @@ Sample DrainWithReadFile(const std::wstring& command) {
     return Finish(bytes, first, last);
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    if (n == 0) return 0;
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::Median;
 
 // One configuration: alternating rounds of both drains after one warm-up
 // pair; false when a drain lost bytes.

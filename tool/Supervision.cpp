@@ -17,17 +17,6 @@ namespace {
 
 const DWORD kWatchPeriodMs = 100;
 
-// Passes the stop on through the console. The command was started as the
-// leader of a process group of its own, so the events go to that group: to
-// the command and what it started, never to the shell or to the other jobs
-// that share the shell's console (each of which would take it as a stop
-// request of its own).
-bool SendConsoleStop(unsigned long commandId) {
-    if (commandId == 0xFFFFFFFF) return false;
-    if (GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, commandId)) return true;
-    return GenerateConsoleCtrlEvent(CTRL_C_EVENT, commandId) != FALSE;
-}
-
 // Whether the command is gone: its process has ended, no process has its id
 // any more, or the id now belongs to a process that the task did not start.
 bool CommandGone(HANDLE handle, unsigned long commandId) {
@@ -67,6 +56,16 @@ void WatchCommand(TaskContext& context, HANDLE handle, unsigned long commandId, 
 
 }  // namespace
 
+// The command was started as the leader of a process group of its own, so
+// the events go to that group: to the command and what it started, never to
+// the shell or to the other jobs that share the shell's console (each of
+// which would take the event for a stop request of its own).
+bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send) {
+    if (commandId == 0xFFFFFFFF || commandId == 0) return false;
+    if (send(CTRL_BREAK_EVENT, commandId)) return true;
+    return send(CTRL_C_EVENT, commandId) != FALSE;
+}
+
 unsigned char StateAfterSuspend(DWORD previousSuspendCount) {
     return previousSuspendCount == 0 ? TASK_STATE_ZRUN : TASK_STATE_ZOMBIE;
 }
@@ -82,7 +81,7 @@ int RunStopSequence(TaskContext& context) {
         DuplicateHandle(GetCurrentProcess(), context.process.GetHandle(), GetCurrentProcess(), &handle,
                         SYNCHRONIZE, FALSE, 0);
 
-    if (!SendConsoleStop(commandId) && context.record) {
+    if (!PassStopToConsole(commandId) && context.record) {
         unsigned char signal = GetTaskSignal(context.record);
         if (signal != TASK_SIGNAL_NONE && context.process.TryExit() == 1 && signal == TASK_SIGNAL_KILL)
             context.process.Terminate();

@@ -17,6 +17,14 @@ extern DWORD g_watchSuspendAfterMs;
 // and frees the record. Returns 2, the exit status of a stopped task.
 int RunStopSequence(TaskContext& context);
 
+// GenerateConsoleCtrlEvent, or a stand-in.
+using ConsoleEventSender = BOOL(WINAPI*)(DWORD event, DWORD processGroup);
+
+// Passes a stop on through the console to the command's own process group
+// (the command leads one): Ctrl+Break, and Ctrl+C when Ctrl+Break cannot be
+// sent. False when neither could be sent (the task has no console).
+bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send = GenerateConsoleCtrlEvent);
+
 // The record state after the single suspension attempt: 5 (ZRun) when the
 // command was running and is now suspended (previous suspend count 0), 4
 // (Zombie) when the attempt failed or it was already suspended.

@@ -49,26 +49,6 @@ SplitOutput SplitAtResult(const std::string& text, unsigned long job, int result
     return {text.substr(0, text.size() - length), text.substr(text.size() - length)};
 }
 
-// Byte-exact comparison that reports the first difference, not both texts.
-::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
-    if (expected == actual) return ::testing::AssertionSuccess();
-    size_t at = 0;
-    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
-    auto around = [at](const std::string& s) {
-        std::string piece = s.substr(at, 24);
-        std::string shown;
-        for (unsigned char c : piece) {
-            char hex[8];
-            snprintf(hex, sizeof hex, c >= 32 && c < 127 ? "%c" : "\\x%02x", c);
-            shown += hex;
-        }
-        return shown;
-    };
-    return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
-                                         << ", first difference at byte " << at << ": expected \"" << around(expected)
-                                         << "\", got \"" << around(actual) << "\"";
-}
-
 std::string CurrentDirPrompt(const std::wstring& dir) { return testsupport::Narrow(dir) + ">"; }
 
 }  // namespace
@@ -87,7 +67,7 @@ TEST(Jobs, OutputAndErrorReachTheirFilesByteExact) {
     EXPECT_EQ(0u, job->Wait());
 
     SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 0);
-    EXPECT_TRUE(SameBytes("first line\n" + zeros + longLine + "\n" + utf16 + "no line end", out.body));
+    EXPECT_TRUE(testsupport::SameBytes("first line\n" + zeros + longLine + "\n" + utf16 + "no line end", out.body));
     EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 0));
     EXPECT_EQ("error one\nerror tail", ReadFileBytes(dir.File(L"e.txt")));
 }
@@ -97,7 +77,7 @@ TEST(Jobs, MoreThan10240BytesWithoutALineEndArriveWhole) {
     auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task " + ChildTask(L"emit", L"O:70000:41 sleep:700"),
                         dir.Path().c_str());
     EXPECT_EQ(0u, job->Wait());
-    EXPECT_TRUE(SameBytes(std::string(70000, 'A'), ReadFileBytes(dir.File(L"o.txt"))));
+    EXPECT_TRUE(testsupport::SameBytes(std::string(70000, 'A'), ReadFileBytes(dir.File(L"o.txt"))));
 }
 
 TEST(Jobs, TheCommandsStatusIsTheTasksStatusAndTheResultLinesNumberIsTheJob) {

@@ -15,7 +15,7 @@ class LauncherRefuses : public testing::TestWithParam<Refusal> {};
 
 TEST_P(LauncherRefuses, WithTheExactMessageAndStatusOne) {
     testsupport::RunResult run = RunVrek(GetParam().args);
-    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.started) << "error " << run.startError;
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_EQ(testsupport::ToCodePage(GetParam().message, 932), run.out);
 }

@@ -133,8 +133,17 @@ RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wch
     // CreateProcessW needs a writable command line.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
-                             &pi);
+    BOOL ok = FALSE;
+    for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+        ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
+                            &pi);
+        if (ok) break;
+        result.startError = GetLastError();
+        // Seen once under Wine with a busy machine: a start refused for no
+        // reason of the test's. Say so, and try again.
+        fprintf(stderr, "RunCapture: CreateProcessW failed with %lu, attempt %d\n", result.startError, attempt + 1);
+        Sleep(200);
+    }
     CloseHandle(writeEnd);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!ok) {
@@ -193,6 +202,27 @@ std::string ToCodePage(const std::wstring& wide, UINT codePage) {
 }
 
 std::string Narrow(const std::wstring& wide) { return ToCodePage(wide, CP_UTF8); }
+
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
+    if (expected == actual) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+    auto around = [at](const std::string& s) {
+        std::string shown;
+        for (unsigned char c : s.substr(at < s.size() ? at : s.size(), 24)) {
+            char piece[8];
+            if (c >= 32 && c < 127)
+                snprintf(piece, sizeof piece, "%c", c);
+            else
+                snprintf(piece, sizeof piece, "\\x%02x", c);
+            shown += piece;
+        }
+        return shown;
+    };
+    return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
+                                         << ", first difference at byte " << at << ": expected \"" << around(expected)
+                                         << "\", got \"" << around(actual) << "\"";
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -61,6 +62,7 @@ struct RunResult {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out;  // standard output and error, merged
     bool started = false;
+    DWORD startError = 0;  // GetLastError() of a failed start
     bool timedOut = false;
 };
 
@@ -74,6 +76,10 @@ std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);  // UTF-8
 std::string ToCodePage(const std::wstring& wide, UINT codePage);
 std::vector<std::string> SplitLines(const std::string& text);  // on "\n", "\r" dropped
+
+// Byte-exact comparison that reports the sizes and the first difference,
+// not both texts (which may be megabytes).
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 
 // Polls `condition` every 10 ms until it holds or `timeoutMs` passes.
 template <typename F>

@@ -8,6 +8,7 @@ set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../../scripts/wine-env" "$build"
+. "$here/../../../scripts/prompt-lib.sh"
 cd "$build"
 
 session="vrek-prompt-$$"
@@ -25,27 +26,6 @@ pass() {
     passed=$((passed + 1))
 }
 
-# The pane's text without blank lines at the end.
-pane() { tmux capture-pane -p -J -t "$session" -S -200 | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
-
-# Polls the pane every 100 ms until it matches the extended regex $1 (at
-# most $2 seconds, default 20).
-wait_pane() {
-    local pattern=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 10; i++)); do
-        pane | grep -Eq -- "$pattern" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-type_line() {
-    tmux send-keys -t "$session" -l -- "$1"
-    tmux send-keys -t "$session" Enter
-}
-
-winpath() { echo "Z:${1//\//\\}"; }
-
 # Waits until no process matches $1 (at most $2 seconds).
 wait_gone() {
     local pattern=$1 limit=${2:-20} i
@@ -58,16 +38,9 @@ wait_gone() {
 
 prompt=$(winpath "$build")">"
 
-start_prompt() {
-    tmux kill-session -t "$session" 2>/dev/null
-    tmux new-session -d -s "$session" -x 160 -y 50 \
-        "cd '$build' && WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all LANG='$LANG' '$WINE64' cmd"
-    wait_pane "^Z:.*>$" 30 || fail "cmd.exe did not show its prompt"
-}
-
 # --- A job at the prompt: the prompt comes back, then the output, the result
 # line and the redrawn prompt.
-start_prompt
+start_prompt "$build" || fail "cmd.exe did not show its prompt"
 type_line "vrek cmd /c echo hello"
 if wait_pane "job: [0-9]+ started" && wait_pane "job [0-9]+: result 0"; then
     text=$(pane)

@@ -1,0 +1,257 @@
+// The task copy's building blocks, in processes of this test program.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "kovra/C_Process.h"
+#include "kovra/C_StringMemory.h"
+#include "support/TestSupport.h"
+#include "tool/DaemonRegistry.h"
+#include "tool/Launcher.h"
+#include "tool/StdStreams.h"
+#include "tool/Supervision.h"
+#include "tool/TaskRunner.h"
+#include "tool/TaskSettings.h"
+
+using testsupport::ReadFileBytes;
+using testsupport::TempDir;
+
+namespace {
+
+bool RunningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Starts this program as the named child with no console and no standard
+// handles, as the launcher starts a task copy, and waits for its status.
+DWORD RunDetachedChild(const wchar_t* name, const std::wstring& args) {
+    std::wstring line = testsupport::ChildCommand(name, args);
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    CloseHandle(pi.hThread);
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+std::string CurrentDirectoryA() {
+    char directory[MAX_PATH];
+    DWORD n = GetCurrentDirectoryA(MAX_PATH, directory);
+    return std::string(directory, n);
+}
+
+}  // namespace
+
+// Binds its standard output to the file argv[0] (argv[1] "handle": by handle
+// only), then writes through fwrite, _putws and PrintPrompt.
+TEST_CHILD(bindout) {
+    if (argc < 2) return 2;
+    bool bound = std::wstring(argv[1]) == L"handle" ? vrek::BindStdStreamByHandle(vrek::STREAM_OUT, argv[0])
+                                                     : vrek::BindStdStream(vrek::STREAM_OUT, argv[0]);
+    if (!bound) return 3;
+    fwrite("bytes\0\n", 1, 7, stdout);
+    _putws(L"wide");
+    vrek::PrintPrompt();
+    fflush(stdout);
+    // The standard handle follows the stream: a command started with
+    // inherited handles writes to the same file.
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "|handle", 7, &written, nullptr);
+    return 0;
+}
+
+// EmitPending on a bound standard output, in the order the relay uses it.
+TEST_CHILD(emitpending) {
+    if (argc < 1 || !vrek::BindStdStreamByHandle(vrek::STREAM_OUT, argv[0])) return 3;
+    vrek::TaskSettings settings;
+    kovra::C_Process process;
+    vrek::TaskContext context(settings, process);
+    kovra::C_StringMemory pending;
+    pending.Add("a\0b\nc", 0, 5);
+    vrek::EmitPending(context, pending, stdout);  // "\n", then the line with its zero byte
+    if (pending.Length() != 1) return 4;
+    std::string longText(10240, 'z');
+    pending.Add(longText.data(), 0, static_cast<int>(longText.size()));
+    vrek::EmitPending(context, pending, stdout);  // 10241 bytes without a line end: all of it
+    if (pending.Length() != 0) return 5;
+    pending.Add("short", 0, 5);
+    vrek::EmitPending(context, pending, stdout);  // waits for the rest of the line
+    if (pending.Length() != 5) return 6;
+    vrek::WriteLeadingNewline(context);  // once only
+    fflush(stdout);
+    return 0;
+}
+
+TEST(StdStreams, BindingByHandleReachesFwritePutwsPromptAndTheStandardHandle) {
+    TempDir dir;
+    testsupport::RunResult run =
+        testsupport::RunCapture(testsupport::ChildCommand(L"bindout", dir.File(L"o.txt") + L" handle"), 30000,
+                                dir.Path().c_str());
+    ASSERT_EQ(0u, run.exitCode) << run.out;
+    // On a binary stream the C runtime's _putws writes UTF-16.
+    EXPECT_TRUE(testsupport::SameBytes(std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) +
+                                           testsupport::Narrow(dir.Path()) + ">|handle",
+                                       ReadFileBytes(dir.File(L"o.txt"))));
+}
+
+TEST(StdStreams, ADetachedProcessBindsItsOutputToAFile) {
+    // The task copy's situation: no console and no standard handles. Real
+    // Windows reopens the stream; under Wine the reopening fails for such a
+    // stream and the binding by handle takes over.
+    TempDir dir;
+    EXPECT_EQ(0u, RunDetachedChild(L"bindout", dir.File(L"o.txt") + L" reopen"));
+    std::string text = ReadFileBytes(dir.File(L"o.txt"));
+    EXPECT_TRUE(testsupport::SameBytes(std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) + CurrentDirectoryA() + ">|handle", text));
+}
+
+TEST(Relay, EmitPendingWritesWholeLinesByCountAndKeepsTheRest) {
+    TempDir dir;
+    EXPECT_EQ(0u, RunDetachedChild(L"emitpending", dir.File(L"o.txt")));
+    EXPECT_TRUE(testsupport::SameBytes(std::string("\na\0b\nc", 6) + std::string(10240, 'z'),
+                                       ReadFileBytes(dir.File(L"o.txt"))));
+}
+
+TEST(Console, TheControlHandlerRequestsAStopForTheFourEventsAndTakesAll) {
+    const DWORD stopping[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT};
+    for (DWORD type : stopping) {
+        vrek::g_stopRequested = 0;
+        EXPECT_TRUE(vrek::OnConsoleCtrl(type));
+        EXPECT_EQ(1, vrek::g_stopRequested) << type;
+    }
+    vrek::g_stopRequested = 0;
+    EXPECT_TRUE(vrek::OnConsoleCtrl(CTRL_LOGOFF_EVENT));
+    EXPECT_EQ(0, vrek::g_stopRequested);
+}
+
+TEST(Console, TheShowWindowPatchMarksTheStartupParameters) {
+    ULONG flags = STARTF_USESTDHANDLES;
+    ULONG show = SW_HIDE;
+    vrek::PatchStartupWindowFields({&flags, &show});
+    EXPECT_EQ(static_cast<ULONG>(STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW), flags);
+    EXPECT_EQ(static_cast<ULONG>(SW_SHOW), show);
+    vrek::PatchStartupWindowFields({nullptr, nullptr});  // nothing to patch, nothing touched
+
+    vrek::StartupWindowFields own = vrek::GetStartupWindowFields();
+    ASSERT_NE(nullptr, own.windowFlags);
+    ASSERT_NE(nullptr, own.showWindowFlags);
+}
+
+TEST(Console, ANewConsoleWindowIsShownAlthoughTheTaskStartedHidden) {
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine takes a new console's show state from a copy of the start-up information made at "
+                        "process start, so the start-up parameter patch has no effect there (and without a display "
+                        "its console windows are virtual)";
+    // On Windows: a hidden, detached child allocates a visible console.
+    EXPECT_EQ(0u, RunDetachedChild(L"visibleconsole", L""));
+}
+
+TEST_CHILD(visibleconsole) {
+    (void)argc;
+    (void)argv;
+    if (!vrek::AllocVisibleConsole()) return 2;
+    HWND window = GetConsoleWindow();
+    return window && IsWindowVisible(window) ? 0 : 3;
+}
+
+namespace {
+
+std::vector<std::pair<DWORD, DWORD>> g_sent;
+BOOL g_breakWorks = TRUE;
+BOOL g_ctrlCWorks = TRUE;
+
+BOOL WINAPI RecordingSender(DWORD event, DWORD group) {
+    g_sent.push_back({event, group});
+    return event == CTRL_BREAK_EVENT ? g_breakWorks : g_ctrlCWorks;
+}
+
+}  // namespace
+
+TEST(Supervision, TheStopGoesToTheCommandsGroupBreakFirst) {
+    g_sent.clear();
+    g_breakWorks = TRUE;
+    EXPECT_TRUE(vrek::PassStopToConsole(4242, RecordingSender));
+    ASSERT_EQ(1u, g_sent.size());
+    EXPECT_EQ(static_cast<DWORD>(CTRL_BREAK_EVENT), g_sent[0].first);
+    EXPECT_EQ(4242u, g_sent[0].second) << "never group 0: the shell and other jobs share the console";
+
+    // Wine implements only Ctrl+C: then Ctrl+C.
+    g_sent.clear();
+    g_breakWorks = FALSE;
+    g_ctrlCWorks = TRUE;
+    EXPECT_TRUE(vrek::PassStopToConsole(4242, RecordingSender));
+    ASSERT_EQ(2u, g_sent.size());
+    EXPECT_EQ(static_cast<DWORD>(CTRL_C_EVENT), g_sent[1].first);
+    EXPECT_EQ(4242u, g_sent[1].second);
+
+    // No console: both fail, and the caller turns to the window and force.
+    g_sent.clear();
+    g_ctrlCWorks = FALSE;
+    EXPECT_FALSE(vrek::PassStopToConsole(4242, RecordingSender));
+    g_sent.clear();
+    EXPECT_FALSE(vrek::PassStopToConsole(0xFFFFFFFF, RecordingSender)) << "no command";
+    EXPECT_TRUE(g_sent.empty());
+}
+
+TEST(Supervision, TheSuspensionAttemptDecidesBetweenZombieAndZRun) {
+    EXPECT_EQ(vrek::TASK_STATE_ZRUN, vrek::StateAfterSuspend(0));
+    EXPECT_EQ(vrek::TASK_STATE_ZOMBIE, vrek::StateAfterSuspend(1));
+    EXPECT_EQ(vrek::TASK_STATE_ZOMBIE, vrek::StateAfterSuspend(static_cast<DWORD>(-1)));
+}
+
+TEST(Launcher, TheTaskArgumentIsTheLastArgumentWithAPositiveId) {
+    struct {
+        std::vector<const wchar_t*> args;
+        long pid;
+    } cases[] = {
+        {{L"vrek"}, -1},
+        {{L"vrek", L"--pid-task--123"}, 123},
+        {{L"vrek", L"x", L"--pid-task--77"}, 77},
+        {{L"vrek", L"--pid-task--"}, -1},
+        {{L"vrek", L"--pid-task--0"}, -1},
+        {{L"vrek", L"--pid-task---5"}, -1},
+        {{L"vrek", L"--pid-task--12", L"dir"}, -1},
+        {{L"vrek", L"--PID-task--12"}, -1},
+        {{L"vrek", L"--pid-task--'9'10"}, 10},
+    };
+    for (auto& c : cases) {
+        std::vector<wchar_t*> argv;
+        for (const wchar_t* a : c.args) argv.push_back(const_cast<wchar_t*>(a));
+        EXPECT_EQ(c.pid, vrek::ParseTaskPid(argv.data(), static_cast<int>(argv.size())))
+            << testsupport::Narrow(c.args.back());
+    }
+}
+
+TEST(Launcher, TheParentOfAProcessIsFoundAndAMissingOneLeavesTheListEmpty) {
+    testsupport::RunResult run = testsupport::RunCapture(testsupport::ChildCommand(L"parentof", L""));
+    EXPECT_EQ(0u, run.exitCode) << "a child finds this process as its parent";
+    kovra::common::List<unsigned long> none;
+    vrek::GetParentProcessIds(none, 0xFFFFFFF0);
+    EXPECT_TRUE(none.Empty());
+}
+
+TEST_CHILD(parentof) {
+    (void)argc;
+    (void)argv;
+    kovra::common::List<unsigned long> parents;
+    vrek::GetParentProcessIds(parents, GetCurrentProcessId());
+    if (parents.Empty()) return 2;
+    HANDLE parent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parents.First());
+    if (!parent) return 3;
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    BOOL ok = QueryFullProcessImageNameW(parent, 0, path, &size);
+    CloseHandle(parent);
+    return ok && std::wstring(path, size) == testsupport::SelfPath() ? 0 : 4;
+}
