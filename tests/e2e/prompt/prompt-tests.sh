@@ -124,5 +124,18 @@ else
     fail "exact transcript was: $(printf '%q' "$clean")"
 fi
 
+# --- A launcher whose parent cannot be found (started straight from a Unix
+# shell, Wine reports parent 0) still starts the job: the task then fails to
+# attach to the gone launcher and --out / --nul work as usual.
+rm -f "$workdir/unix-parent.txt"
+out=$("$WINE64" vrek.exe --nologo --out "$(winpath "$workdir")\\unix-parent.txt" --task cmd /c echo no shell here </dev/null 2>&1)
+if [[ "$out" =~ ^job:\ [0-9]+\ started$ ]]; then
+    for _ in $(seq 100); do [ -s "$workdir/unix-parent.txt" ] && break; sleep 0.1; done
+    [ "$(tr -d '\r' <"$workdir/unix-parent.txt" 2>/dev/null)" = "no shell here" ] &&
+        pass "no parent: the job runs and writes its file" || fail "no parent: file '$(cat "$workdir/unix-parent.txt" 2>/dev/null)'"
+else
+    fail "no parent: the launcher said '$out'"
+fi
+
 echo "prompt tests: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
