@@ -5,6 +5,9 @@
 #include <conio.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
 
 #include "kovra/C_Console.h"
 #include "kovra/C_Time.h"
@@ -27,6 +30,20 @@ int RealKeyWaiting() { return _kbhit(); }
 int RealReadKey() { return _getch(); }
 DWORD RealNow() { return timeGetTime(); }
 void RealSleep(DWORD milliseconds) { Sleep(milliseconds); }
+
+// The command text as a row can show it. A character that the C runtime
+// cannot convert to the locale's code page would end the row's output there
+// (the rest of the text lost), and a line end or another control character
+// would break the row or move the cursor: each prints as '?'. Tabs stay.
+C_WString PrintableText(const C_WString& text) {
+    std::wstring shown(text.GetString(), static_cast<size_t>(text.Length()));
+    for (wchar_t& unit : shown) {
+        char bytes[MB_LEN_MAX];
+        const bool control = (unit < 0x20 && unit != L'\t') || unit == 0x7F;
+        if (control || wctomb(bytes, unit) < 0) unit = L'?';
+    }
+    return C_WString(shown.c_str());
+}
 
 // What the prompt asks for next.
 enum Next {
@@ -97,7 +114,7 @@ private:
     // that stays inside the record whatever its bytes hold.
     static void PrintRow(int number, const TaskState* record) {
         const SYSTEMTIME started = GetTaskStartedAt(record);
-        const C_WString command = GetTaskCommand(record);
+        const C_WString command = PrintableText(GetTaskCommand(record));
         wprintf(L"%2d\t%d/%02d/%02d %02d:%02d:%02d\t%lu\t%ls\t%ls\t%ls\n", number, started.wYear, started.wMonth,
                 started.wDay, started.wHour, started.wMinute, started.wSecond, GetTaskPid(record),
                 TaskStateName(GetTaskState(record)), TaskSignalName(GetTaskSignal(record)), command.GetString());
