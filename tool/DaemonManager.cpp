@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <conio.h>
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -34,7 +34,10 @@ namespace vrek {
 // - Fields of a record are printed as they are: a date the table holds
 //   (month 13 and the like) prints as its numbers, the command from a
 //   bounded read, unknown states and signals as "----". The pid prints as
-//   an unsigned number.
+//   an unsigned number. In the command, a character that the locale's code
+//   page lacks, or a control character other than the tab, prints as '?':
+//   the C runtime would end the row at the first, the second would break
+//   the row or drive the terminal.
 
 // The manager's contacts with the keyboard and the clock in monitor mode:
 // _kbhit, _getch, timeGetTime and Sleep for real; tests give their own.

@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
