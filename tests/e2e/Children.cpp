@@ -1,6 +1,7 @@
 // Commands that the end-to-end tests have vrek run: this test program
 // re-run as a child.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -137,4 +138,45 @@ TEST_CHILD(window) {
         DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
+}
+
+// Presses keys in the console of a running program: attaches to the console
+// of the first process whose image has the file name given first (e.g.
+// vrek.exe) and writes a key press and release for each character code
+// that follows. Keys typed at a terminal that Wine's console does not pass
+// on alone (ESC) reach the program this way.
+TEST_CHILD(presskeys) {
+    if (argc < 2) return 2;
+    DWORD pid = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 3;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !pid; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, argv[0]) == 0) pid = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    if (!pid) return 3;
+    FreeConsole();
+    if (!AttachConsole(pid)) return 4;
+    HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return 5;
+    int status = 0;
+    for (int i = 1; i < argc && status == 0; ++i) {
+        const wchar_t ch = static_cast<wchar_t>(wcstoul(argv[i], nullptr, 0));
+        INPUT_RECORD press[2] = {};
+        press[0].EventType = KEY_EVENT;
+        press[0].Event.KeyEvent.bKeyDown = TRUE;
+        press[0].Event.KeyEvent.wRepeatCount = 1;
+        press[0].Event.KeyEvent.wVirtualKeyCode =
+            ch == 27 ? VK_ESCAPE : static_cast<WORD>(LOBYTE(VkKeyScanW(ch)));
+        press[0].Event.KeyEvent.uChar.UnicodeChar = ch;
+        press[1] = press[0];
+        press[1].Event.KeyEvent.bKeyDown = FALSE;
+        DWORD written = 0;
+        if (!WriteConsoleInputW(in, press, 2, &written) || written != 2) status = 6;
+    }
+    CloseHandle(in);
+    FreeConsole();
+    return status;
 }

@@ -185,6 +185,130 @@ RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wch
     return result;
 }
 
+PipedProcess::~PipedProcess() {
+    if (process_) {
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 5000);
+        }
+        CloseHandle(process_);
+    }
+    CloseInput();
+    if (output_) CloseHandle(output_);
+}
+
+bool PipedProcess::Start(const std::wstring& commandLine, const wchar_t* directory, HANDLE input) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outWrite = nullptr;
+    if (!CreatePipe(&output_, &outWrite, &inherit, 0)) return false;
+    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE childInput = input;
+    HANDLE inRead = nullptr;
+    if (!input) {
+        if (!CreatePipe(&inRead, &input_, &inherit, 0)) {
+            CloseHandle(outWrite);
+            return false;
+        }
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        childInput = inRead;
+    } else {
+        SetHandleInformation(input, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    si.hStdInput = childInput;
+    si.hStdOutput = outWrite;
+    si.hStdError = outWrite;
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
+                             &pi);
+    CloseHandle(outWrite);
+    if (inRead) CloseHandle(inRead);
+    if (!ok) return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+bool PipedProcess::Write(const std::string& bytes) {
+    size_t done = 0;
+    while (input_ && done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(input_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
+            return false;
+        done += written;
+    }
+    return input_ != nullptr;
+}
+
+void PipedProcess::CloseInput() {
+    if (input_) CloseHandle(input_);
+    input_ = nullptr;
+}
+
+bool PipedProcess::Collect() {
+    if (!output_) return false;
+    DWORD available = 0;
+    if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == 0) return true;
+    std::vector<char> chunk(available);
+    DWORD got = 0;
+    if (!ReadFile(output_, chunk.data(), available, &got, nullptr)) return false;
+    out_.append(chunk.data(), got);
+    return true;
+}
+
+size_t PipedProcess::WaitFor(const std::string& marker, DWORD timeoutMs, size_t from) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool open = Collect();
+        if (from <= out_.size()) {
+            size_t at = out_.find(marker, from);
+            if (at != std::string::npos) return at + marker.size();
+        }
+        if (!open || GetTickCount() - start > timeoutMs) return std::string::npos;
+        Sleep(10);
+    }
+}
+
+DWORD PipedProcess::Wait(DWORD timeoutMs) {
+    if (!process_) return 0xFFFFFFFF;
+    DWORD start = GetTickCount();
+    for (;;) {
+        Collect();
+        if (WaitForSingleObject(process_, 10) == WAIT_OBJECT_0) break;
+        if (GetTickCount() - start > timeoutMs) return 0xFFFFFFFF;
+    }
+    // What the program wrote just before it ended.
+    while (Collect()) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+    }
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+RunResult RunCaptureInput(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs,
+                          const wchar_t* directory) {
+    RunResult result;
+    PipedProcess process;
+    if (!process.Start(commandLine, directory)) return result;
+    result.started = true;
+    process.Write(input);
+    process.CloseInput();
+    result.exitCode = process.Wait(timeoutMs);
+    result.timedOut = result.exitCode == 0xFFFFFFFF;
+    result.out = process.Output();
+    return result;
+}
+
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);

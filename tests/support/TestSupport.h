@@ -71,6 +71,50 @@ struct RunResult {
 RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs = 30000,
                      const wchar_t* directory = nullptr);
 
+// A program run with its standard input on a pipe that the test writes (or
+// on a handle the test gives), and its output and error merged on a pipe
+// that the test reads while the program runs. Killed (if still running) and
+// released when the object goes.
+class PipedProcess {
+public:
+    PipedProcess() = default;
+    ~PipedProcess();
+    PipedProcess(const PipedProcess&) = delete;
+    PipedProcess& operator=(const PipedProcess&) = delete;
+
+    // Starts `commandLine` hidden, without a console. With `input` given,
+    // that handle is the program's standard input and Write has no pipe.
+    bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr, HANDLE input = nullptr);
+    // Writes to the program's standard input; false when it cannot.
+    bool Write(const std::string& bytes);
+    // The program then reads the end of its input.
+    void CloseInput();
+    // Collects output until it holds `marker` at or after byte `from`: the
+    // position just after the marker, or std::string::npos after `timeoutMs`
+    // or once the program has ended without it.
+    size_t WaitFor(const std::string& marker, DWORD timeoutMs = 10000, size_t from = 0);
+    // Waits for the end (collecting the rest of the output): the exit code,
+    // or 0xFFFFFFFF when the program did not end in time.
+    DWORD Wait(DWORD timeoutMs = 30000);
+    const std::string& Output() const { return out_; }
+    DWORD Pid() const { return pid_; }
+
+private:
+    // Appends what the output pipe holds now; false once it is drained and
+    // closed.
+    bool Collect();
+
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+    HANDLE output_ = nullptr;
+    DWORD pid_ = 0;
+    std::string out_;
+};
+
+// RunCapture with `input` as the program's whole standard input.
+RunResult RunCaptureInput(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs = 30000,
+                          const wchar_t* directory = nullptr);
+
 // Text helpers.
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);  // UTF-8
