@@ -2,16 +2,16 @@
 # command prompt would. Needs scripts/wine-env sourced first, and
 # $session set to a tmux session name of the caller's own.
 
-# The pane's text without blank lines at the end.
-pane() { tmux capture-pane -p -J -t "$session" -S -200 | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
+# The visible pane's text without blank lines at the end.
+pane() { tmux capture-pane -p -J -t "$session" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 
-# Polls the pane every 100 ms until it matches the extended regex $1 (at
+# Polls the pane every 50 ms until it matches the extended regex $1 (at
 # most $2 seconds, default 20).
 wait_pane() {
     local pattern=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 10; i++)); do
+    for ((i = 0; i < limit * 20; i++)); do
         pane | grep -Eq -- "$pattern" && return 0
-        sleep 0.1
+        sleep 0.05
     done
     return 1
 }
@@ -31,4 +31,21 @@ start_prompt() {
     tmux new-session -d -s "$session" -x 160 -y 50 \
         "cd '$1' && WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all LANG='$LANG' '$WINE64' cmd"
     wait_pane "^Z:.*>$" 30
+}
+
+# Outcome counting for the test scripts.
+failures=0
+passed=0
+skipped=0
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+pass() {
+    echo "ok: $*"
+    passed=$((passed + 1))
+}
+skip() {
+    echo "skipped: $*"
+    skipped=$((skipped + 1))
 }

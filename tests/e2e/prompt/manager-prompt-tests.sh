@@ -9,12 +9,10 @@ set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../../scripts/wine-env" "$build"
+. "$here/../../../scripts/prompt-lib.sh"
 cd "$build"
 
 session="vrek-manager-$$"
-failures=0
-passed=0
-skipped=0
 # A daemon left by a failed step would stay in the table that the other
 # end-to-end tests expect empty: its command is ended, and the task with it.
 cleanup() {
@@ -25,33 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-pass() {
-    echo "ok: $*"
-    passed=$((passed + 1))
-}
-skip() {
-    echo "skipped: $*"
-    skipped=$((skipped + 1))
-}
-
-# The visible pane without blank lines at the end.
-pane() { tmux capture-pane -p -J -t "$session" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 last_line() { pane | tail -n 1; }
-
-# Polls every 50 ms until the pane matches the extended regex $1 (at most $2
-# seconds, default 20).
-wait_pane() {
-    local pattern=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 20; i++)); do
-        pane | grep -Eq -- "$pattern" && return 0
-        sleep 0.05
-    done
-    return 1
-}
 
 # Polls until the pane's last line is exactly $1 (at most $2 seconds).
 wait_last() {
@@ -63,11 +35,6 @@ wait_last() {
     return 1
 }
 
-type_line() {
-    tmux send-keys -t "$session" -l -- "$1"
-    tmux send-keys -t "$session" Enter
-}
-
 now_ms() { date +%s%3N; }
 
 # The update lines' time stamps on the pane.
@@ -75,9 +42,7 @@ stamp() { pane | grep -Eo '^update: [0-9/]+ [0-9:]+' | head -n 1; }
 
 prompt="Z:${build//\//\\}>"
 
-tmux new-session -d -s "$session" -x 160 -y 50 \
-    "cd '$build' && WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all LANG='$LANG' '$WINE64' cmd"
-wait_pane "^Z:.*>$" 30 || fail "cmd.exe did not show its prompt"
+start_prompt "$build" || fail "cmd.exe did not show its prompt"
 
 # --- A daemon started at this prompt, then the manager's screen.
 daemon_line="vrek --nul --daemon --task test_e2e.exe --child=window 60000"

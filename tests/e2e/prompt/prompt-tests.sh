@@ -12,19 +12,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 cd "$build"
 
 session="vrek-prompt-$$"
-failures=0
-passed=0
 workdir=$(mktemp -d)
 trap 'tmux kill-session -t "$session" 2>/dev/null; rm -rf "$workdir"' EXIT
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-pass() {
-    echo "ok: $*"
-    passed=$((passed + 1))
-}
 
 # Waits until no process matches $1 (at most $2 seconds).
 wait_gone() {
