@@ -113,75 +113,18 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* directory) {
-    RunResult result;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return result;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                              nullptr);
-
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdInput = nul;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    PROCESS_INFORMATION pi = {};
-    // CreateProcessW needs a writable command line.
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    BOOL ok = FALSE;
-    for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
-        ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
-                            &pi);
-        if (ok) break;
-        result.startError = GetLastError();
-        // Seen once under Wine with a busy machine: a start refused for no
-        // reason of the test's. Say so, and try again.
-        fprintf(stderr, "RunCapture: CreateProcessW failed with %lu, attempt %d\n", result.startError, attempt + 1);
-        Sleep(200);
-    }
-    CloseHandle(writeEnd);
+    RunResult result;
+    PipedProcess process;
+    result.started = process.Start(commandLine, directory, nul);
+    if (!result.started) result.startError = GetLastError();
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!ok) {
-        CloseHandle(readEnd);
-        return result;
-    }
-    result.started = true;
-    CloseHandle(pi.hThread);
-
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD available = 0;
-        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            std::vector<char> chunk(available);
-            DWORD got = 0;
-            if (ReadFile(readEnd, chunk.data(), available, &got, nullptr)) result.out.append(chunk.data(), got);
-            continue;
-        }
-        if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) {
-            // Drain what the program wrote just before it ended.
-            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-                std::vector<char> chunk(available);
-                DWORD got = 0;
-                if (!ReadFile(readEnd, chunk.data(), available, &got, nullptr)) break;
-                result.out.append(chunk.data(), got);
-            }
-            break;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            result.timedOut = true;
-            TerminateProcess(pi.hProcess, 99);
-            WaitForSingleObject(pi.hProcess, 5000);
-            break;
-        }
-    }
-    GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    CloseHandle(pi.hProcess);
-    CloseHandle(readEnd);
+    if (!result.started) return result;
+    result.exitCode = process.Wait(timeoutMs);
+    result.timedOut = result.exitCode == 0xFFFFFFFF;
+    result.out = process.Output();
     return result;
 }
 
@@ -223,13 +166,27 @@ bool PipedProcess::Start(const std::wstring& commandLine, const wchar_t* directo
     si.hStdOutput = outWrite;
     si.hStdError = outWrite;
     PROCESS_INFORMATION pi = {};
+    // CreateProcessW needs a writable command line.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
-                             &pi);
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+        ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory, &si,
+                            &pi);
+        if (ok) break;
+        error = GetLastError();
+        // Seen once under Wine on a busy machine: a start refused for no
+        // reason of the test's. Say so, and try again.
+        fprintf(stderr, "PipedProcess: CreateProcessW failed with %lu, attempt %d\n", error, attempt + 1);
+        Sleep(200);
+    }
     CloseHandle(outWrite);
     if (inRead) CloseHandle(inRead);
-    if (!ok) return false;
+    if (!ok) {
+        SetLastError(error);
+        return false;
+    }
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;

@@ -84,6 +84,7 @@ public:
 
     // Starts `commandLine` hidden, without a console. With `input` given,
     // that handle is the program's standard input and Write has no pipe.
+    // False (GetLastError() says why) when the program cannot start.
     bool Start(const std::wstring& commandLine, const wchar_t* directory = nullptr, HANDLE input = nullptr);
     // Writes to the program's standard input; false when it cannot.
     bool Write(const std::string& bytes);
