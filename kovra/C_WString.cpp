@@ -362,18 +362,32 @@ C_WString C_WString::EncloseWhich(const C_WString* opens, const C_WString* close
 
 // Formatting ----------------------------------------------------------------
 
-C_WString C_WString::Stringf(const wchar_t* format, ...) {
-    if (!format) return C_WString();
+namespace {
+
+// The whole formatted text: a stack buffer of 1024 units when it fits,
+// else the growing heap buffer of kovra_safe_vsnprintf. `ok` is false when
+// the text cannot be made.
+C_WString FormatWhole(const wchar_t* format, va_list args, bool* ok) {
     wchar_t buffer[1024];
-    va_list args;
-    va_start(args, format);
     int allocated = 0;
     int length = 0;
     wchar_t* text = common::kovra_safe_vsnprintf(buffer, 1024, format, args, &allocated, &length);
-    va_end(args);
+    *ok = text != nullptr;
     if (!text) return C_WString();
-    C_WString result(text, length, false);
+    C_WString result(text);
     if (allocated) free(text);
+    return result;
+}
+
+}  // namespace
+
+C_WString C_WString::Stringf(const wchar_t* format, ...) {
+    if (!format) return C_WString();
+    va_list args;
+    va_start(args, format);
+    bool ok = false;
+    C_WString result = FormatWhole(format, args, &ok);
+    va_end(args);
     return result;
 }
 
@@ -393,22 +407,16 @@ int C_WString::StringfEx(wchar_t* buffer, unsigned int count, const wchar_t* for
 
 int C_WString::StringfEx(C_Memory* buffer, const wchar_t* format, ...) {
     if (!buffer || !format) return -1;
-    wchar_t small[256];
     va_list args;
     va_start(args, format);
-    int allocated = 0;
-    int length = 0;
-    wchar_t* text = common::kovra_safe_vsnprintf(small, 256, format, args, &allocated, &length);
+    bool ok = false;
+    C_WString text = FormatWhole(format, args, &ok);
     va_end(args);
-    if (!text) return -1;
-    unsigned long bytes = static_cast<unsigned long>(length + 1) * sizeof(wchar_t);
-    int result = -1;
-    if (buffer->GetSize() >= bytes || buffer->CreateBuffer(bytes)) {
-        buffer->CopyBuffer(text, bytes);
-        result = length;
-    }
-    if (allocated) free(text);
-    return result;
+    if (!ok) return -1;
+    unsigned long bytes = static_cast<unsigned long>(text.Length() + 1) * sizeof(wchar_t);
+    if (buffer->GetSize() < bytes && !buffer->CreateBuffer(bytes)) return -1;
+    buffer->CopyBuffer(text.GetString(), bytes);
+    return text.Length();
 }
 
 // Conversion ----------------------------------------------------------------

@@ -11,45 +11,9 @@
 
 using e2e::ChildTask;
 using e2e::StartJob;
-using e2e::TableView;
 using namespace vrek;
 
-namespace {
-
-// Every test leaves the table as it found it: empty.
-class Daemons : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_NE(nullptr, view.Table());
-        ASSERT_EQ(0, view.LiveCount()) << "a daemon from elsewhere is registered";
-    }
-    void TearDown() override {
-        for (auto& job : jobs) job->Kill();
-        // Records of tasks killed here are freed by hand: the table outlives
-        // them while this test holds it.
-        for (auto& record : view.Table()->records) SetTaskState(&record, TASK_STATE_DEAD);
-    }
-
-    e2e::Job& Start(const std::wstring& args, const std::wstring& program = L"vrek.exe") {
-        jobs.push_back(StartJob(args, nullptr, program));
-        return *jobs.back();
-    }
-
-    // Waits until the job's record exists and is in `state`.
-    bool WaitForState(unsigned long pid, unsigned char state, DWORD timeoutMs = 10000) {
-        return testsupport::WaitUntil(
-            [&] {
-                TaskState* record = view.RecordOf(pid);
-                return record && GetTaskState(record) == state;
-            },
-            timeoutMs);
-    }
-
-    TableView view;
-    std::vector<std::unique_ptr<e2e::Job>> jobs;
-};
-
-}  // namespace
+using Daemons = e2e::DaemonTableTest;
 
 TEST_F(Daemons, ARegisteredTaskShowsItsStatePidStartAndCommand) {
     SYSTEMTIME before;

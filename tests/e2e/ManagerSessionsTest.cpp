@@ -14,7 +14,6 @@
 
 using e2e::ChildTask;
 using e2e::StartJob;
-using e2e::TableView;
 using testsupport::SplitLines;
 using testsupport::ToCodePage;
 using namespace vrek;
@@ -124,37 +123,14 @@ std::string SignalLine(int number, unsigned long pid, const char* word) {
 }
 
 // Every test starts and leaves the real table empty.
-class ManagerSessions : public testing::Test {
+class ManagerSessions : public e2e::DaemonTableTest {
 protected:
-    void SetUp() override {
-        ASSERT_NE(nullptr, view.Table());
-        ASSERT_EQ(0, view.LiveCount()) << "a daemon from elsewhere is registered";
-    }
-    void TearDown() override {
-        // Daemons still running are stopped through their records (their
-        // commands go with them), then killed if that did not do.
-        for (auto& job : jobs) {
-            if (!job->Running()) continue;
-            if (TaskState* record = view.RecordOf(job->pid)) SetTaskSignal(record, TASK_SIGNAL_KILL);
-            job->Wait(15000);
-            job->Kill();
-        }
-        // Records this test wrote by hand outlive their pids' owner here.
-        for (auto& record : view.Table()->records) SetTaskState(&record, TASK_STATE_DEAD);
-    }
 
     // A real daemon whose command is a window that closes on request, so
     // that Term ends it; returns once its record is in use.
     e2e::Job& StartDaemon() {
-        jobs.push_back(StartJob(L"--nul --daemon --task " + ChildTask(L"window", L"60000")));
-        e2e::Job& job = *jobs.back();
-        EXPECT_TRUE(testsupport::WaitUntil(
-            [&] {
-                TaskState* record = view.RecordOf(job.pid);
-                return record && GetTaskState(record) == TASK_STATE_RUN;
-            },
-            10000))
-            << job.launcherOut;
+        e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"window", L"60000"));
+        EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_RUN)) << job.launcherOut;
         // The window is up: a Term sent now finds it.
         Sleep(500);
         return job;
@@ -177,8 +153,6 @@ protected:
         return testsupport::RunCaptureInput(ManagerCommand(), input);
     }
 
-    TableView view;
-    std::vector<std::unique_ptr<e2e::Job>> jobs;
 };
 
 }  // namespace

@@ -76,4 +76,34 @@ int TableView::LiveCount() {
     return live;
 }
 
+void DaemonTableTest::SetUp() {
+    ASSERT_NE(nullptr, view.Table());
+    ASSERT_EQ(0, view.LiveCount()) << "a daemon from elsewhere is registered";
+}
+
+void DaemonTableTest::TearDown() {
+    for (auto& job : jobs) {
+        if (!job->Running()) continue;
+        if (vrek::TaskState* record = view.RecordOf(job->pid)) vrek::SetTaskSignal(record, vrek::TASK_SIGNAL_KILL);
+        job->Wait(15000);
+        job->Kill();
+    }
+    if (view.Table())
+        for (auto& record : view.Table()->records) vrek::SetTaskState(&record, vrek::TASK_STATE_DEAD);
+}
+
+Job& DaemonTableTest::Start(const std::wstring& args, const std::wstring& program) {
+    jobs.push_back(StartJob(args, nullptr, program));
+    return *jobs.back();
+}
+
+bool DaemonTableTest::WaitForState(unsigned long pid, unsigned char state, DWORD timeoutMs) {
+    return testsupport::WaitUntil(
+        [&] {
+            vrek::TaskState* record = view.RecordOf(pid);
+            return record && vrek::GetTaskState(record) == state;
+        },
+        timeoutMs);
+}
+
 }  // namespace e2e

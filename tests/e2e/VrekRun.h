@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kovra/C_Mapping.h"
 #include "kovra/C_MappingMemory.h"
@@ -67,6 +70,24 @@ private:
     kovra::C_MappingMemory source_;
     kovra::C_Mapping mapping_;
     vrek::TaskStateTable* table_ = nullptr;
+};
+
+// Tests that use the real daemon table start with it empty and leave it
+// empty: their daemons are stopped through their records (their commands go
+// with them), killed if that did not do, and records written by hand are
+// freed (they outlive their pids' owners while the test holds the table).
+class DaemonTableTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts a job and keeps it for the clean-up.
+    Job& Start(const std::wstring& args, const std::wstring& program = L"vrek.exe");
+    // Waits until the record of the task `pid` exists and is in `state`.
+    bool WaitForState(unsigned long pid, unsigned char state, DWORD timeoutMs = 10000);
+
+    TableView view;
+    std::vector<std::unique_ptr<Job>> jobs;
 };
 
 }  // namespace e2e
