@@ -235,7 +235,7 @@ TEST(Registry, WhoCountsAsGone) {
 
     // A live process of another executable holds a reused id.
     ChildProcess other;
-    ASSERT_TRUE(other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW));
+    ASSERT_TRUE(other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | DETACHED_PROCESS));
     EXPECT_TRUE(IsTaskProcessGone(other.Pid()));
 
     // A process that may not be opened is never judged gone, whatever it
@@ -247,7 +247,7 @@ TEST(Registry, WhoCountsAsGone) {
     ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE));
     SECURITY_ATTRIBUTES denyAll = {sizeof denyAll, &descriptor, FALSE};
     ChildProcess guarded;
-    ASSERT_TRUE(guarded.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW, &denyAll));
+    ASSERT_TRUE(guarded.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | DETACHED_PROCESS, &denyAll));
     HANDLE probe = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, guarded.Pid());
     if (probe) CloseHandle(probe);
     ASSERT_EQ(nullptr, probe) << "the process object should refuse other openers";
@@ -284,9 +284,9 @@ TEST(Registry, AProcessThatCannotBeWaitedOnIsJudgedByExitCodeAndImage) {
     QueryOnlySecurity queryOnly;
     ChildProcess other, copy, exited;
     ASSERT_TRUE(
-        other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | CREATE_NO_WINDOW, queryOnly.Attributes()));
-    ASSERT_TRUE(copy.Start(ChildCommand(L"sleep_long"), CREATE_NO_WINDOW, queryOnly.Attributes()));
-    ASSERT_TRUE(exited.Start(ChildCommand(L"exit_now"), CREATE_NO_WINDOW, queryOnly.Attributes()));
+        other.Start(L"\"" + CmdPath() + L"\" /c exit", CREATE_SUSPENDED | DETACHED_PROCESS, queryOnly.Attributes()));
+    ASSERT_TRUE(copy.Start(ChildCommand(L"sleep_long"), DETACHED_PROCESS, queryOnly.Attributes()));
+    ASSERT_TRUE(exited.Start(ChildCommand(L"exit_now"), DETACHED_PROCESS, queryOnly.Attributes()));
     ASSERT_TRUE(exited.Wait(30000));
     HANDLE waitable = OpenProcess(SYNCHRONIZE, FALSE, copy.Pid());
     if (waitable) {

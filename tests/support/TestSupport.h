@@ -152,7 +152,10 @@ public:
 
     // CreateProcessW of `commandLine` with no inherited handles (and the
     // given security for the process object); false when it cannot start.
-    bool Start(const std::wstring& commandLine, DWORD creationFlags = CREATE_NO_WINDOW,
+    // Detached by default: a child given a hidden console of its own gets a
+    // console host process under Wine, and one whose child is killed before
+    // it ever ran outlives the test and keeps CTest's output pipe open.
+    bool Start(const std::wstring& commandLine, DWORD creationFlags = DETACHED_PROCESS,
                SECURITY_ATTRIBUTES* processAttributes = nullptr);
     DWORD Pid() const { return pid_; }
     HANDLE Handle() const { return process_; }
