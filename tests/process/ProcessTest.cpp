@@ -457,7 +457,9 @@ TEST(Process, ReadGrowsTheBufferToTheWholeOutput) {
         int n = process.Read(&buffer, 200);
         ASSERT_GE(n, 0);
         // Room for what came, and more: a pass on a slow machine may bring nothing.
-        if (n > 0) EXPECT_GT(buffer.GetSize(), static_cast<unsigned long>(n));
+        if (n > 0) {
+            EXPECT_GT(buffer.GetSize(), static_cast<unsigned long>(n));
+        }
         got += Bytes(buffer, n);
     }
     int n = process.Read(&buffer, 200);  // after the end: the rest
