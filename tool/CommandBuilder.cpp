@@ -1,5 +1,7 @@
 #include "tool/CommandBuilder.h"
 
+#include <string>
+
 using kovra::C_WString;
 
 namespace vrek {
@@ -27,6 +29,30 @@ int IsShellBuiltin(const C_WString& word, int* consoleFlag) {
                    lower.EndsWith(C_WString(L"net"));
     if (console && consoleFlag) *consoleFlag = 1;
     return 0;
+}
+
+C_WString QuoteArgument(const C_WString& argument, bool always) {
+    const wchar_t* text = argument.GetString();
+    const int length = argument.Length();
+    const bool enclose = always || length == 0 || argument.IndexOfWhich(C_WString(L"\t \""), 0, 1) >= 0;
+    if (!enclose) return argument;
+
+    std::wstring quoted(1, L'"');
+    int backslashes = 0;
+    for (int i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: double them and escape it.
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    quoted += L'"';
+    return C_WString(quoted.c_str());
 }
 
 C_WString BuildCommandLine(const C_WString& line, int* consoleFlag) {

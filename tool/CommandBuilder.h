@@ -14,4 +14,14 @@ kovra::C_WString BuildCommandLine(const kovra::C_WString& line, int* consoleFlag
 // 1 when the word (compared lower-cased) is a built-in of the interpreter.
 int IsShellBuiltin(const kovra::C_WString& word, int* consoleFlag);
 
+// One element of a command line, written so that the C runtime's start-up
+// code and CommandLineToArgvW split it back into exactly `argument`. It is
+// enclosed in double quotes when `always` is set, or when it holds a blank,
+// a tab or a double quote, or is empty. Inside the quotes a run of n
+// backslashes before a double quote becomes 2n+1 backslashes and the quote,
+// a run of n at the end becomes 2n, and other backslashes stay single:
+// without that, `C:\dir\` would swallow its closing quote and the next
+// element with it.
+kovra::C_WString QuoteArgument(const kovra::C_WString& argument, bool always);
+
 }  // namespace vrek

@@ -7,6 +7,7 @@
 #include "kovra/C_GetOpt.h"
 #include "kovra/C_Process.h"
 #include "kovra/C_WArrayString.h"
+#include "tool/CommandBuilder.h"
 
 using kovra::C_GetOpt;
 using kovra::C_WArrayString;
@@ -106,7 +107,7 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
             settings.gui = 1;
             break;
         case OPT_FLUSH:
-            settings.flushMode = 1;
+            settings.flushMode = FLUSH_EVERY_PASS;
             break;
         case OPT_DAEMON:
             settings.daemon = 1;
@@ -115,7 +116,7 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
             settings.managedDaemon = 1;
             break;
         case OPT_FLUSH2:
-            settings.flushMode = 2;
+            settings.flushMode = FLUSH_PASS_THROUGH;
             break;
         case OPT_HIDE:
             settings.hide = 1;
@@ -140,12 +141,10 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     return 1;
 }
 
-// The argument enclosed in double quotes and followed by a blank, as the
-// task line carries it.
-void AppendQuoted(C_WString& line, const C_WString& argument) {
-    line += L"\"";
-    line += argument;
-    line += L"\" ";
+// Appends one element to a line, after a blank unless it is the first.
+void AppendElement(C_WString& line, const C_WString& element) {
+    if (!line.Empty()) line += L" ";
+    line += element;
 }
 
 int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
@@ -218,15 +217,16 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
     int inKind = ClassifyTarget(settings.inTarget);
     int outKind = ClassifyTarget(settings.outTarget);
     int errKind = ClassifyTarget(settings.errTarget);
-    settings.taskLine.Clear();
-    settings.taskLine = C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f ", inKind, outKind, errKind, settings.pause,
+    // Every element quoted by the runtime's rules, so that the task copy's
+    // argument vector is exactly this one: a file name or an argument that
+    // ends in a backslash, holds a quote or is empty arrives unchanged.
+    settings.taskLine = C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f", inKind, outKind, errKind, settings.pause,
                                            settings.showResult, settings.gui, settings.flushMode, settings.daemon,
                                            settings.hide, settings.priority, settings.delaySeconds);
-    if (inKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.inTarget);
-    if (outKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.outTarget);
-    if (errKind == TARGET_FILE) AppendQuoted(settings.taskLine, settings.errTarget);
-    for (int i = commandStart; i < args.Length(); ++i) AppendQuoted(settings.taskLine, args[i]);
-    settings.taskLine = settings.taskLine.Trim();
+    if (inKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.inTarget, true));
+    if (outKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.outTarget, true));
+    if (errKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.errTarget, true));
+    for (int i = commandStart; i < args.Length(); ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], true));
     return result;
 }
 
@@ -282,16 +282,12 @@ int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
         f.target = args[next++];
     }
 
+    // The command line to start: an element with a blank, a tab or a quote,
+    // or an empty one, is quoted by the runtime's rules, so that a program
+    // started with this line receives the arguments the user typed. No trim:
+    // it would cut a last argument that ends in a control character.
     settings.taskLine.Clear();
-    for (int i = next; i < last; ++i) {
-        if (args[i].IndexOfWhich(C_WString(L"\t "), 0, 1) >= 0) {
-            AppendQuoted(settings.taskLine, args[i]);
-        } else {
-            settings.taskLine += args[i];
-            settings.taskLine += L" ";
-        }
-    }
-    settings.taskLine = settings.taskLine.Trim();
+    for (int i = next; i < last; ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], false));
     return 1;
 }
 

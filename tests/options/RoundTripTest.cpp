@@ -90,4 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "0 0 0|0 1 0 2 0 0 0|20.00\n\n\n\n\"C:\\Program Files\\a.exe\"\n"},
         RoundTrip{{L"--task", L"--pid-task--77"}, "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\n--pid-task--77\n"},
         RoundTrip{{L"--out", L"日本語.txt", L"--task", L"echo", L"漢字"},
-                  "0 4 0|0 1 0 0 0 0 0|0.00\n\n日本語.txt\n\necho 漢字\n"}));
+                  "0 4 0|0 1 0 0 0 0 0|0.00\n\n日本語.txt\n\necho 漢字\n"},
+        // Backslashes before a closing quote, quotes and empty elements
+        // reach the task copy unchanged, and its command line keeps them.
+        RoundTrip{{L"dir", L"C:\\"}, "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\ndir C:\\\n"},
+        RoundTrip{{L"--out", L"o dir\\", L"--task", L"robocopy", L"C:\\Program Files\\", L"D:\\x"},
+                  "0 4 0|0 1 0 0 0 0 0|0.00\n\no dir\\\n\nrobocopy \"C:\\Program Files\\\\\" D:\\x\n"},
+        RoundTrip{{L"say", L"a\"b", L"", L"\\\"", L"x"},
+                  "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\nsay \"a\\\"b\" \"\" \"\\\\\\\"\" x\n"}));
