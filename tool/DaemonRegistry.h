@@ -133,6 +133,10 @@ int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid) = I
 // under that mutex. The names are parameters so that tests can use a table
 // of their own; real callers take the defaults.
 //
+// A block under the table's name that is smaller than the table (made first
+// by some other program of the session) counts as a table that cannot be
+// mapped: nothing reads beyond its end.
+//
 // When the system refuses the named mutex (e.g. the name is taken by an
 // object of another kind), the transactions still run, without exclusion
 // between processes: a daemon then still registers and the manager still

@@ -143,18 +143,25 @@ TEST(Registry, TheTwentyFirstClaimFindsNoRoom) {
 }
 
 TEST(Registry, AnUnmappableTableGivesNoRoomNoRecordAndAnEmptySnapshot) {
-    // The block's name belongs to an event, so the mapping cannot be made.
-    TestTable names;
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, names.block.c_str());
-    ASSERT_NE(nullptr, event);
-    EXPECT_EQ(-1, DaemonRegistry(names.block.c_str(), names.mutex.c_str()).CheckRoom());
-    DaemonRegistry task(names.block.c_str(), names.mutex.c_str());
-    EXPECT_EQ(nullptr, task.Claim(C_WString(L"x")));
-    DaemonRegistry manager(names.block.c_str(), names.mutex.c_str());
-    EXPECT_EQ(0, manager.Snapshot().Count());
-    EXPECT_EQ(nullptr, manager.Table());
-    EXPECT_EQ(0, manager.Sync());
-    CloseHandle(event);
+    // The block's name belongs to an event, so the mapping cannot be made;
+    // or to a foreign block too small for the table, which must never be
+    // read past its end.
+    for (bool event : {true, false}) {
+        SCOPED_TRACE(event ? "event" : "100-byte block");
+        TestTable names;
+        HANDLE holder = event ? CreateEventW(nullptr, TRUE, FALSE, names.block.c_str())
+                              : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100,
+                                                   names.block.c_str());
+        ASSERT_NE(nullptr, holder);
+        EXPECT_EQ(-1, DaemonRegistry(names.block.c_str(), names.mutex.c_str()).CheckRoom());
+        DaemonRegistry task(names.block.c_str(), names.mutex.c_str());
+        EXPECT_EQ(nullptr, task.Claim(C_WString(L"x")));
+        DaemonRegistry manager(names.block.c_str(), names.mutex.c_str());
+        EXPECT_EQ(0, manager.Snapshot().Count());
+        EXPECT_EQ(nullptr, manager.Table());
+        EXPECT_EQ(0, manager.Sync());
+        CloseHandle(holder);
+    }
 }
 
 TEST(Registry, WithoutTheNamedMutexTheTransactionsStillRunButSweepNothing) {
