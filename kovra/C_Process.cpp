@@ -14,8 +14,6 @@ namespace kovra {
 
 namespace {
 
-const unsigned long kNoId = 0xFFFFFFFF;
-const unsigned long kRunFailed = 0xFFFFFFFF;
 // The longest command line CreateProcessW takes on Windows, terminator
 // included (Wine takes longer ones, Windows refuses them).
 const size_t kMaxCommandLine = 32767;
@@ -123,8 +121,8 @@ C_Process::C_Process()
       m_stdinWrite(nullptr),
       m_stderrRead(nullptr),
       m_process(nullptr),
-      m_processId(kNoId),
-      m_threadId(kNoId),
+      m_processId(NO_PROCESS),
+      m_threadId(NO_PROCESS),
       m_exitCodeKnown(0),
       m_in(nullptr),
       m_out(nullptr),
@@ -140,22 +138,22 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
                              SECURITY_ATTRIBUTES* threadAttributes) {
     if (m_process) {
         SetLastError(ERROR_BUSY);
-        return kRunFailed;
+        return NO_PROCESS;
     }
     if (!commandLine) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return kRunFailed;
+        return NO_PROCESS;
     }
     size_t length = wcslen(commandLine);
     if (length + 1 > kMaxCommandLine) {
         // Cutting the line would run a different command.
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return kRunFailed;
+        return NO_PROCESS;
     }
     int mode = flags & 0xFF;
     if (mode > RUN_PIPE_IN_OUT_ERR) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return kRunFailed;
+        return NO_PROCESS;
     }
 
     STARTUPINFOW startup = {};
@@ -190,7 +188,7 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
         if ((pipeIn && !MakePipe(&childIn, &parentIn, true)) || (pipeOut && !MakePipe(&childOut, &parentOut, false)) ||
             (pipeErr && !MakePipe(&childErr, &parentErr, false))) {
             closeAll();
-            return kRunFailed;
+            return NO_PROCESS;
         }
         // Streams without a pipe take their redirect, else the parent's handle.
         _ifneed_redirect_set(&startup, 1, !pipeIn, !pipeOut, !pipeOut);
@@ -230,7 +228,7 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     if (!line) {
         closeAll();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return kRunFailed;
+        return NO_PROCESS;
     }
     wmemcpy(line, commandLine, length + 1);
     PROCESS_INFORMATION info = {};
@@ -241,7 +239,7 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     if (!started) {
         closeAll();
         SetLastError(error);
-        return kRunFailed;
+        return NO_PROCESS;
     }
 
     CloseHandle(info.hThread);
@@ -267,7 +265,7 @@ unsigned long C_Process::Run(const wchar_t* application, const wchar_t* argument
                              int waitIdle, void* environment, const wchar_t* directory) {
     if (!application) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return kRunFailed;
+        return NO_PROCESS;
     }
     C_WString line(application);
     if (arguments && *arguments) {
@@ -540,8 +538,8 @@ void C_Process::Cleanup() {
     CloseIfSet(m_stdinWrite);
     CloseIfSet(m_stderrRead);
     CloseIfSet(m_process);
-    m_processId = kNoId;
-    m_threadId = kNoId;
+    m_processId = NO_PROCESS;
+    m_threadId = NO_PROCESS;
     m_stdoutState = PipeState();
     m_stderrState = PipeState();
 }

@@ -29,6 +29,10 @@ constexpr int RUN_NEW_CONSOLE = 4;
 constexpr int RUN_PIPE_OUT_ERR = 5;
 constexpr int RUN_PIPE_IN_OUT_ERR = 6;
 
+// No process: what C_Process::Run returns when it started none, and the id
+// that GetProcessID and GetThreadId report while none was started.
+constexpr unsigned long NO_PROCESS = 0xFFFFFFFF;
+
 // Option bits of C_Process::Run, above the pipe mode. Set at most one
 // priority bit.
 constexpr int RUN_NEW_PROCESS_GROUP = 0x100;  // CREATE_NEW_PROCESS_GROUP

@@ -10,6 +10,7 @@
 #include "kovra/RedirectHandle.h"
 #include "kovra/common/kovra_GetLastName.h"
 #include "tool/DaemonRegistry.h"
+#include "tool/StdStreams.h"
 
 using kovra::C_Process;
 using kovra::C_WString;
@@ -54,20 +55,50 @@ C_WString CurrentDirectory() {
     return C_WString(buffer.data());
 }
 
-// Pass-through mode: the launcher opens the file targets itself and hands
-// them to the task copy as its standard handles. A file that cannot be
-// opened gives no handle, so that stream falls back to the launcher's own.
-void SetFileRedirects(const TaskSettings& settings, C_Process& process) {
+// One stream's redirect in pass-through mode: the file of a file target,
+// the null device for nul, none (the launcher's own handle) otherwise. False
+// when a file target cannot be opened; `failed` then names it.
+bool OpenRedirect(const C_WString& target, bool input, FileHandle** handle, C_WString& failed) {
+    *handle = nullptr;
+    const int kind = ClassifyTarget(target);
+    if (kind == TARGET_NUL) {
+        *handle = RedirectHandle::CreateRedirectHandle(
+            L"NUL", (input ? kovra::FH_READ : kovra::FH_WRITE) | kovra::FH_SHARE_READ | kovra::FH_SHARE_WRITE,
+            kovra::FH_OPEN_EXISTING);
+        return true;
+    }
+    if (kind != TARGET_FILE) return true;
+    *handle = input ? RedirectHandle::CreateStdin(target.GetString())
+                    : RedirectHandle::CreateStdouterr(target.GetString());
+    if (*handle) return true;
+    failed = target;
+    return false;
+}
+
+// Pass-through mode: the launcher opens the targets itself and hands them to
+// the task copy as its standard handles, so the command writes to them
+// directly. Output and error naming one file share one handle (opened twice,
+// each would write over the other). False, with `failed` and GetLastError()
+// set, when a file cannot be opened: no job is started then.
+bool SetFileRedirects(const TaskSettings& settings, C_Process& process, C_WString& failed) {
     FileHandle* in = nullptr;
     FileHandle* out = nullptr;
     FileHandle* err = nullptr;
-    if (ClassifyTarget(settings.inTarget) == TARGET_FILE)
-        in = RedirectHandle::CreateStdin(settings.inTarget.GetString());
-    if (ClassifyTarget(settings.outTarget) == TARGET_FILE)
-        out = RedirectHandle::CreateStdouterr(settings.outTarget.GetString());
-    if (ClassifyTarget(settings.errTarget) == TARGET_FILE)
-        err = RedirectHandle::CreateStdouterr(settings.errTarget.GetString());
+    bool ok = OpenRedirect(settings.inTarget, true, &in, failed) &&
+              OpenRedirect(settings.outTarget, false, &out, failed);
+    const bool shared = ok && ClassifyTarget(settings.outTarget) == TARGET_FILE &&
+                        ClassifyTarget(settings.errTarget) == TARGET_FILE &&
+                        IsSameFile(settings.outTarget, settings.errTarget);
+    if (shared) {
+        err = out;
+    } else if (ok) {
+        ok = OpenRedirect(settings.errTarget, false, &err, failed);
+    }
+    // The process owns them from here, on failure too (each object once).
+    const DWORD error = GetLastError();
     process.SetRedirectHandle(in, out, err);
+    SetLastError(error);
+    return ok;
 }
 
 }  // namespace
@@ -105,9 +136,13 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
     C_WString arguments = settings.taskLine + C_WString::Stringf(L" --pid-task--%lu", shell);
 
     int flags = kovra::RUN_PIPE_NONE;
-    if (settings.flushMode == 2) {
+    if (settings.flushMode == FLUSH_PASS_THROUGH) {
         flags |= kovra::RUN_INHERIT_HANDLES;
-        SetFileRedirects(settings, process);
+        C_WString failed;
+        if (!SetFileRedirects(settings, process, failed)) {
+            _putws(OpenFailureMessage(failed, GetLastError()).GetString());
+            return 1;
+        }
     }
 
     // The bare file name, found first in this executable's own folder. A
@@ -117,7 +152,7 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
     const wchar_t* directory = settings.workDir.Empty() ? nullptr : settings.workDir.GetString();
 
     unsigned long pid = process.Run(program.GetString(), arguments.GetString(), 0, flags, 0, nullptr, directory);
-    if (pid == 0xFFFFFFFF) {
+    if (pid == kovra::NO_PROCESS) {
         wprintf(L"job error.");
         return 1;
     }

@@ -6,6 +6,8 @@
 #include <io.h>
 #include <stdio.h>
 
+using kovra::C_WString;
+
 namespace vrek {
 
 namespace {
@@ -83,6 +85,48 @@ bool BindStdStreamByHandle(int which, const wchar_t* fileName) {
     if (dup != 0) return false;
     SetStdHandle(StdHandleId(which), reinterpret_cast<HANDLE>(_get_osfhandle(which)));
     return AttachStream(StreamOf(which), which);
+}
+
+bool ShareStdStream(int which, int from) {
+    fflush(StreamOf(from));
+    const int fd = _fileno(StreamOf(from));
+    if (fd < 0 || _get_osfhandle(fd) == -1) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    fflush(StreamOf(which));
+    if (_dup2(fd, which) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    SetStdHandle(StdHandleId(which), reinterpret_cast<HANDLE>(_get_osfhandle(which)));
+    return AttachStream(StreamOf(which), which);
+}
+
+bool IsSameFile(const C_WString& a, const C_WString& b) {
+    wchar_t fullA[MAX_PATH * 4];
+    wchar_t fullB[MAX_PATH * 4];
+    const DWORD size = MAX_PATH * 4;
+    DWORD lengthA = GetFullPathNameW(a.GetString(), size, fullA, nullptr);
+    DWORD lengthB = GetFullPathNameW(b.GetString(), size, fullB, nullptr);
+    if (lengthA == 0 || lengthA >= size || lengthB == 0 || lengthB >= size)
+        return CompareStringOrdinal(a.GetString(), a.Length(), b.GetString(), b.Length(), TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(fullA, static_cast<int>(lengthA), fullB, static_cast<int>(lengthB), TRUE) ==
+           CSTR_EQUAL;
+}
+
+C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD n = GetFullPathNameW(name.GetString(), MAX_PATH * 4, full, nullptr);
+    C_WString shown = n > 0 && n < MAX_PATH * 4 ? C_WString(full) : name;
+    wchar_t* reason = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&reason), 0, nullptr);
+    C_WString because =
+        length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
+    if (reason) LocalFree(reason);
+    return C_WString::Stringf(L"ファイルを開けませんでした: %ls (%ls)", shown.GetString(), because.GetString());
 }
 
 bool BindStdStream(int which, const wchar_t* fileName) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kovra/C_WString.h"
+
 namespace vrek {
 
 // The C runtime's standard streams by descriptor number: 0 input, 1 output,
@@ -21,5 +23,19 @@ bool BindStdStream(int which, const wchar_t* fileName);
 // Needed where the runtime refuses to reopen a stream that started without a
 // descriptor (a detached process under Wine).
 bool BindStdStreamByHandle(int which, const wchar_t* fileName);
+
+// Makes the standard stream `which` write where `from` writes: the same open
+// file (one file position), so that bytes of both reach it in the order
+// written. The standard handle follows. False (GetLastError() says why) when
+// `from` has no descriptor or the duplication fails.
+bool ShareStdStream(int which, int from);
+
+// The line that reports a file target that could not be opened: its full
+// path and the system's text for `error`.
+kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long error);
+
+// Whether two file names name the same file: their full paths compared
+// case-insensitively, as the file system compares them.
+bool IsSameFile(const kovra::C_WString& a, const kovra::C_WString& b);
 
 }  // namespace vrek

@@ -61,7 +61,7 @@ void WatchCommand(TaskContext& context, HANDLE handle, unsigned long commandId, 
 // the shell or to the other jobs that share the shell's console (each of
 // which would take the event for a stop request of its own).
 bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send) {
-    if (commandId == 0xFFFFFFFF || commandId == 0) return false;
+    if (commandId == kovra::NO_PROCESS || commandId == 0) return false;
     if (send(CTRL_BREAK_EVENT, commandId)) return true;
     return send(CTRL_C_EVENT, commandId) != FALSE;
 }
@@ -87,14 +87,14 @@ int RunStopSequence(TaskContext& context) {
             context.process.Terminate();
     }
 
-    if (context.record && commandId != 0xFFFFFFFF) WatchCommand(context, handle, commandId, threadId);
+    if (context.record && commandId != kovra::NO_PROCESS) WatchCommand(context, handle, commandId, threadId);
     if (handle) CloseHandle(handle);
 
     if (!context.consoleAllocated && !context.stdoutToFile && context.newlineWritten) {
         fwrite("\n", 1, 1, stdout);
         PrintPrompt();
     }
-    if (context.record) SetTaskState(context.record, TASK_STATE_DEAD);
+    context.ReleaseRecord();
     return 2;
 }
 

@@ -13,6 +13,7 @@
 
 #include "kovra/C_String.h"
 #include "kovra/C_WString.h"
+#include "kovra/RedirectHandle.h"
 #include "tool/CommandBuilder.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
@@ -83,9 +84,9 @@ void WriteBytes(const void* data, size_t size, FILE* stream) {
 
 // The result and boot-error lines are formatted wide and written in the
 // ANSI code page.
-void WriteResultText(const C_WString& text) {
+void WriteResultText(const C_WString& text, FILE* stream = stdout) {
     C_String narrow = text.ToString();
-    WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stdout);
+    WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stream);
 }
 
 C_WString DatePrefix() {
@@ -139,28 +140,88 @@ void SetUpConsole(TaskContext& context, unsigned long shellPid) {
     }
 }
 
-void SetUpStreams(TaskContext& context) {
+// What SetUpStreams made of the task's streams.
+struct StreamSetup {
+    bool outWorks = false;  // output and error reach their target (not nul)
+    bool errWorks = false;
+    // The first file target that could not be opened: the command must not
+    // run, or every byte it writes there would be lost unseen.
+    C_WString failedFile;
+    DWORD failedError = 0;
+
+    void Fail(const C_WString& name, DWORD error) {
+        if (!failedFile.Empty()) return;
+        failedFile = name;
+        failedError = error;
+    }
+};
+
+// The command's input outside pass-through mode: a file or nul target is
+// opened as the command's redirect; the others leave the input pipe, which
+// is closed at once.
+bool OpenCommandInput(TaskContext& context, StreamSetup& setup) {
     const TaskSettings& s = context.settings;
+    if (s.inKind != TARGET_FILE && s.inKind != TARGET_NUL) return true;
+    const wchar_t* name = s.inKind == TARGET_NUL ? L"NUL" : s.inTarget.GetString();
+    kovra::FileHandle* input = kovra::RedirectHandle::CreateStdin(name);
+    if (!input) {
+        setup.Fail(s.inTarget, GetLastError());
+        return false;
+    }
+    context.process.SetRedirectHandle(input, nullptr, nullptr);
+    context.commandInputRedirected = true;
+    return true;
+}
+
+StreamSetup SetUpStreams(TaskContext& context) {
+    const TaskSettings& s = context.settings;
+    StreamSetup setup;
+    const bool passThrough = s.flushMode == FLUSH_PASS_THROUGH;
+    if (!passThrough) OpenCommandInput(context, setup);
+
     const struct {
         int which;
         int kind;
         const C_WString& target;
-    } streams[] = {{STREAM_IN, s.inKind, s.inTarget}, {STREAM_OUT, s.outKind, s.outTarget},
-                   {STREAM_ERR, s.errKind, s.errTarget}};
+        bool* works;
+    } streams[] = {{STREAM_IN, s.inKind, s.inTarget, nullptr},
+                   {STREAM_OUT, s.outKind, s.outTarget, &setup.outWorks},
+                   {STREAM_ERR, s.errKind, s.errTarget, &setup.errWorks}};
+    const bool sharedOutputFile =
+        s.outKind == TARGET_FILE && s.errKind == TARGET_FILE && IsSameFile(s.outTarget, s.errTarget);
     for (const auto& stream : streams) {
-        if (stream.kind == TARGET_NUL) continue;
+        bool bound = true;
+        if (stream.kind == TARGET_NUL) {
+            // Discarded: the null device, so that nothing reaches a handle
+            // this process may have been given anyway.
+            BindStdStream(stream.which, L"NUL");
+            continue;
+        }
         if (stream.kind == TARGET_FILE) {
             // In pass-through mode the launcher handed the file over as this
-            // process's standard handle already.
-            if (s.flushMode != 2) BindStdStream(stream.which, stream.target.GetString());
+            // process's standard handle already. The command's input is
+            // its own redirect.
             if (stream.which == STREAM_OUT) context.stdoutToFile = true;
+            if (stream.which == STREAM_IN || passThrough) {
+                bound = true;
+            } else if (stream.which == STREAM_ERR && sharedOutputFile) {
+                // One file for both: opened twice, each stream would write
+                // from offset 0 over the other.
+                bound = setup.outWorks && ShareStdStream(STREAM_ERR, STREAM_OUT);
+                if (!bound) setup.Fail(stream.target, GetLastError());
+            } else {
+                bound = BindStdStream(stream.which, stream.target.GetString());
+                if (!bound) setup.Fail(stream.target, GetLastError());
+            }
         } else {
-            BindStdStream(stream.which, nullptr);
+            bound = BindStdStream(stream.which, nullptr);
         }
-        if (stream.which != STREAM_IN && s.flushMode != 0)
+        if (stream.works) *stream.works = bound;
+        if (stream.which != STREAM_IN && s.flushMode != FLUSH_NONE)
             setvbuf(stream.which == STREAM_OUT ? stdout : stderr, nullptr, _IONBF, 0);
     }
     if (context.stdoutToFile) context.newlineWritten = true;
+    return setup;
 }
 
 unsigned long StartCommand(TaskContext& context) {
@@ -173,21 +234,39 @@ unsigned long StartCommand(TaskContext& context) {
     int consoleFlag = 0;
     C_WString command = BuildCommandLine(s.taskLine, &consoleFlag);
     int flags = priorityBits | kovra::RUN_NEW_PROCESS_GROUP | kovra::RUN_INHERIT_HANDLES;
-    if (s.flushMode != 2) flags |= kovra::RUN_PIPE_IN_OUT_ERR;
+    if (s.flushMode != FLUSH_PASS_THROUGH)
+        flags |= context.commandInputRedirected ? kovra::RUN_PIPE_OUT_ERR : kovra::RUN_PIPE_IN_OUT_ERR;
     if (consoleFlag == 1 || s.hide) flags |= kovra::RUN_KEEP_CONSOLE;
     unsigned long pid = context.process.Run(command.GetString(), L"", 0, flags, 0, nullptr, nullptr);
     // The task never writes to the command's input: close it at once, so a
     // command that reads its input sees its end instead of waiting forever.
-    if (pid != 0xFFFFFFFF) context.process.EndWrite();
+    if (pid != kovra::NO_PROCESS) context.process.EndWrite();
     return pid;
 }
 
-void ReportBootError(TaskContext& context) {
+void ReportBootError(TaskContext& context, FILE* stream) {
     if (context.settings.showResult) {
-        if (!context.consoleAllocated) WriteBytes("\n", 1, stdout);
-        WriteResultText(DatePrefix() + L"job boot error\n");
-        if (!context.consoleAllocated) PrintPrompt();
+        if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
+        WriteResultText(DatePrefix() + L"job boot error\n", stream);
+        if (!context.consoleAllocated) PrintPromptTo(stream);
     }
+}
+
+// A file target could not be opened: one line naming it and the system's
+// reason, then the boot error, through a stream that still works, else on
+// the shell's console.
+void ReportOpenFailure(TaskContext& context, const StreamSetup& setup, unsigned long shellPid) {
+    FILE* stream = setup.outWorks ? stdout : setup.errWorks ? stderr : nullptr;
+    if (!stream && !context.consoleAllocated) {
+        AttachConsole(shellPid);  // fails harmlessly when attached already
+        if (BindStdStream(STREAM_OUT, nullptr)) stream = stdout;
+    }
+    if (!stream) return;
+    if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
+    WriteResultText(OpenFailureMessage(setup.failedFile, setup.failedError) + L"\n", stream);
+    if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
+    if (!context.consoleAllocated) PrintPromptTo(stream);
+    fflush(stream);
 }
 
 void AppendRead(C_StringMemory& pending, C_Memory& buffer, int count) {
@@ -207,7 +286,7 @@ void RelayOutput(TaskContext& context, C_StringMemory& outPending, C_StringMemor
         if (errorOpen && available > 0)
             AppendRead(errPending, buffer, context.process.ReaderErrorStream(&buffer, kReadSize, kReadTimeoutMs));
         if (n == -1 && !errorOpen) break;
-        if (context.settings.flushMode == 0 && timeGetTime() - lastEmit < kEmitPeriodMs) continue;
+        if (context.settings.flushMode == FLUSH_NONE && timeGetTime() - lastEmit < kEmitPeriodMs) continue;
         EmitPending(context, outPending, stdout);
         EmitPending(context, errPending, stderr);
         lastEmit = timeGetTime();
@@ -219,7 +298,7 @@ void WaitForEnd(TaskContext& context) {
     do {
         CheckStop(context, true);
         state = context.process.Join(kJoinPeriodMs);
-        if (context.settings.flushMode != 0) FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
+        if (context.settings.flushMode != FLUSH_NONE) FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
     } while (state == 1);
 }
 
@@ -228,10 +307,14 @@ void WaitForEnd(TaskContext& context) {
 int RunGuarded(TaskContext& context, unsigned long shellPid) {
     CheckStop(context, false);
     SetUpConsole(context, shellPid);
-    SetUpStreams(context);
+    const StreamSetup setup = SetUpStreams(context);
+    if (!setup.failedFile.Empty()) {
+        ReportOpenFailure(context, setup, shellPid);
+        return 1;
+    }
 
-    if (StartCommand(context) == 0xFFFFFFFF) {
-        ReportBootError(context);
+    if (StartCommand(context) == kovra::NO_PROCESS) {
+        ReportBootError(context, stdout);
         return 1;
     }
 
@@ -239,7 +322,7 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     C_StringMemory errPending;
     C_Memory readBuffer;
     if (!context.settings.gui) {
-        if (context.settings.flushMode != 2) RelayOutput(context, outPending, errPending, readBuffer);
+        if (context.settings.flushMode != FLUSH_PASS_THROUGH) RelayOutput(context, outPending, errPending, readBuffer);
         WaitForEnd(context);
     }
 
@@ -267,8 +350,14 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
 
 TaskContext::TaskContext(TaskSettings& s, C_Process& p) : settings(s), process(p) {}
 
-TaskContext::~TaskContext() {
-    if (record) SetTaskState(record, TASK_STATE_DEAD);
+TaskContext::~TaskContext() { ReleaseRecord(); }
+
+void TaskContext::ReleaseRecord() {
+    // Once only: after the release another task may claim the record, and a
+    // second write of state 0 would wipe its live registration.
+    if (!record) return;
+    SetTaskState(record, TASK_STATE_DEAD);
+    record = nullptr;
 }
 
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
@@ -313,14 +402,16 @@ BOOL AllocVisibleConsole() {
     return AllocConsole();
 }
 
-void PrintPrompt() {
+void PrintPrompt() { PrintPromptTo(stdout); }
+
+void PrintPromptTo(FILE* stream) {
     char directory[1024];
     memset(directory, 0, sizeof directory);
     DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
     if (n == 0 || n >= sizeof directory) return;
-    WriteBytes(directory, n, stdout);
-    WriteBytes(">", 1, stdout);
-    fflush(stdout);
+    WriteBytes(directory, n, stream);
+    WriteBytes(">", 1, stream);
+    fflush(stream);
 }
 
 void WriteLeadingNewline(TaskContext& context) {

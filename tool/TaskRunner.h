@@ -23,6 +23,9 @@ struct TaskContext {
     // Frees the task's record in the daemon table: every way out of the task
     // passes here, an unexpected exception included.
     ~TaskContext();
+    // Sets the record's state to 0 and forgets it; nothing when there is
+    // none. Every path frees the record through here, so it is freed once.
+    void ReleaseRecord();
     TaskContext(const TaskContext&) = delete;
     TaskContext& operator=(const TaskContext&) = delete;
 
@@ -32,6 +35,7 @@ struct TaskContext {
     TaskState* record = nullptr;  // null: not registered
     DWORD startTick = 0;
     bool consoleAllocated = false;
+    bool commandInputRedirected = false;  // the command reads a file or nul, not a pipe
     bool stdoutToFile = false;
     bool newlineWritten = false;
 };
@@ -59,9 +63,10 @@ struct StartupWindowFields {
 StartupWindowFields GetStartupWindowFields();
 void PatchStartupWindowFields(const StartupWindowFields& fields);
 
-// Writes the current directory and ">" to standard output, without a line
-// end; nothing when the directory cannot be read.
+// Writes the current directory and ">" to standard output (or `stream`),
+// without a line end; nothing when the directory cannot be read.
 void PrintPrompt();
+void PrintPromptTo(FILE* stream);
 
 // Unless the task has a console of its own or has already done so, writes
 // "\n" to standard output: the task's output then starts below the line on

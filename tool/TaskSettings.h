@@ -14,6 +14,13 @@ enum TargetKind {
     TARGET_INVALID = 5,         // the empty text; rejected at launch
 };
 
+// How the task copy handles the command's output.
+enum FlushMode {
+    FLUSH_NONE = 0,          // relayed in batches, every 500 ms
+    FLUSH_EVERY_PASS = 1,    // --flush: relayed as it comes, streams unbuffered
+    FLUSH_PASS_THROUGH = 2,  // --flush2: the command writes to the streams itself
+};
+
 enum PriorityLevel {
     PRIORITY_NONE = 0,
     PRIORITY_IDLE = 1,
@@ -49,7 +56,7 @@ public:
     int pause;
     int showResult;
     int gui;
-    int flushMode;  // 0 none, 1 --flush, 2 --flush2
+    int flushMode;  // FlushMode
     int daemon;
     int managedDaemon;
     int hide;

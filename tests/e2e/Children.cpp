@@ -73,6 +73,14 @@ TEST_CHILD(emit) {
     return 0;
 }
 
+// Writes each argument on a line of its own (UTF-8), as it received it.
+TEST_CHILD(args) {
+    std::string text;
+    for (int i = 0; i < argc; ++i) text += testsupport::Narrow(argv[i]) + "\n";
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text);
+    return 0;
+}
+
 // Reads its standard input to the end and reports the byte count.
 TEST_CHILD(readin) {
     (void)argc;

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "VrekRun.h"
 #include "support/TestSupport.h"
@@ -205,4 +208,119 @@ TEST(Jobs, NulDiscardsEverythingAndTheJobStillRuns) {
     auto job = StartJob(L"--delay 0.3 --nul --task " + ChildTask(L"emit", L"o:" + Hex("lost\n") + L" exit:3"),
                         dir.Path().c_str());
     EXPECT_EQ(3u, job->Wait());
+}
+
+TEST(Jobs, TheCommandReceivesItsArgumentsExactlyAsTyped) {
+    TempDir dir;
+    // A trailing backslash inside quotes, an embedded quote, an empty
+    // argument, a trailing backslash outside quotes, blanks; and an --out
+    // name that ends in a blank, so its quotes carry it.
+    auto job = StartJob(L"--delay 0.3 --nologo --out \"o .txt\" --task " + ChildTask(L"args") +
+                            L" \"C:\\Program Files\\\\\" \"a\\\"b\" \"\" x\\ \"two  blanks\" 日本",
+                        dir.Path().c_str());
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("C:\\Program Files\\\na\"b\n\nx\\\ntwo  blanks\n日本\n", ReadFileBytes(dir.File(L"o .txt")));
+}
+
+TEST(Jobs, AnInputFileOrNulIsTheCommandsInputInRelayMode) {
+    TempDir dir;
+    ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(L"in.txt"), std::string(5000, 'i')));
+    for (const auto& c : {std::make_pair(L"in.txt", "read 5000 bytes\n"), std::make_pair(L"nul", "read 0 bytes\n")}) {
+        auto job = StartJob(L"--delay 0.3 --nologo --in " + std::wstring(c.first) + L" --out o.txt --task " +
+                                ChildTask(L"readin"),
+                            dir.Path().c_str());
+        EXPECT_EQ(0u, job->Wait(20000)) << testsupport::Narrow(c.first);
+        EXPECT_EQ(c.second, ReadFileBytes(dir.File(L"o.txt"))) << testsupport::Narrow(c.first);
+    }
+}
+
+TEST(Jobs, OutputAndErrorNamingOneFileKeepEveryByte) {
+    TempDir dir;
+    const std::wstring steps = L"o:" + Hex("out one\n") + L" sleep:50 e:" + Hex("error\n") + L" sleep:50 o:" + Hex("out two\n");
+    // Relayed: every line once (output comes before error within a batch).
+    auto relayed = StartJob(L"--delay 0.3 --nologo --out log.txt --err LOG.TXT --task " + ChildTask(L"emit", steps),
+                            dir.Path().c_str());
+    EXPECT_EQ(0u, relayed->Wait());
+    std::vector<std::string> lines = testsupport::SplitLines(ReadFileBytes(dir.File(L"log.txt")));
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ((std::vector<std::string>{"error", "out one", "out two"}), lines);
+    // Passed through: the command writes the one handle, in its own order.
+    auto passed = StartJob(L"--delay 0.3 --nologo --flush2 --out log2.txt --err .\\log2.txt --task " +
+                               ChildTask(L"emit", steps),
+                           dir.Path().c_str());
+    EXPECT_EQ(0u, passed->Wait());
+    EXPECT_EQ("out one\nerror\nout two\n", ReadFileBytes(dir.File(L"log2.txt")));
+}
+
+TEST(Jobs, NulDiscardsTheOutputInPassThroughModeToo) {
+    TempDir dir;
+    auto job = e2e::StartJobWithOutputFile(
+        L"--delay 0.3 --flush2 --nul --task " + ChildTask(L"emit", L"o:" + Hex("lost\n") + L" e:" + Hex("lost too\n")),
+        dir.File(L"launcher.txt"), dir.Path().c_str());
+    ASSERT_NE(0u, job->pid) << job->launcherOut;
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("job: " + std::to_string(job->pid) + " started", ReadFileBytes(dir.File(L"launcher.txt")));
+}
+
+// A file target that cannot be opened: the command is not run, the task
+// ends with 1, and a stream that works says which file and why.
+TEST(Jobs, AnUnopenableFileTargetStopsTheJobWithAReport) {
+    TempDir dir;
+    ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(L"ro.txt"), "keep"));
+    ASSERT_TRUE(SetFileAttributesW(dir.File(L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryW(dir.File(L"folder").c_str(), nullptr));
+    // Wine run by root ignores the read-only attribute (the Unix file mode
+    // does not bind root), so that row is checked only where it binds.
+    HANDLE probe = CreateFileW(dir.File(L"ro.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool readOnlyBinds = probe == INVALID_HANDLE_VALUE;
+    if (!readOnlyBinds) CloseHandle(probe);
+    const struct {
+        const wchar_t* targets;
+        const wchar_t* failed;  // the file the report names
+        const wchar_t* report;  // where the report goes
+        bool checked;
+    } cases[] = {
+        {L"--out missing\\o.txt --err e.txt", L"missing\\o.txt", L"e.txt", true},
+        {L"--out folder --err e.txt", L"folder", L"e.txt", true},
+        {L"--err ro.txt --out e.txt", L"ro.txt", L"e.txt", readOnlyBinds},
+        {L"--in not-there.txt --out e.txt", L"not-there.txt", L"e.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testsupport::Narrow(c.targets));
+        if (!c.checked) {
+            std::printf("skipped: Wine run as root can write a read-only file\n");
+            continue;
+        }
+        DeleteFileW(dir.File(L"ran.txt").c_str());
+        DeleteFileW(dir.File(c.report).c_str());
+        auto job = StartJob(L"--delay 0.3 " + std::wstring(c.targets) + L" --task " +
+                                ChildTask(L"emit", L"touch:" + dir.File(L"ran.txt")),
+                            dir.Path().c_str());
+        EXPECT_EQ(1u, job->Wait());
+        EXPECT_FALSE(testsupport::FileExists(dir.File(L"ran.txt"))) << "the command ran";
+        const std::string expected =
+            "\n" + testsupport::ToCodePage(L"ファイルを開けませんでした: " + dir.File(c.failed) + L" (", CP_ACP);
+        const std::string report = ReadFileBytes(dir.File(c.report));
+        EXPECT_EQ(0u, report.find(expected)) << report;
+        std::regex boot("[^\n]*\\)\n\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job boot error\n(.*)");
+        std::smatch match;
+        std::string rest = report.size() > expected.size() ? report.substr(expected.size()) : "";
+        ASSERT_TRUE(std::regex_match(rest, match, boot)) << report;
+        EXPECT_EQ(CurrentDirPrompt(dir.Path()), match[1].str());
+    }
+    EXPECT_EQ("keep", ReadFileBytes(dir.File(L"ro.txt")));
+    SetFileAttributesW(dir.File(L"ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(Jobs, InPassThroughModeTheLauncherReportsAnUnopenableFileAndStartsNothing) {
+    TempDir dir;
+    testsupport::RunResult run =
+        e2e::RunVrek(L"--flush2 --out missing\\o.txt --task " + ChildTask(L"emit", L"touch:" + dir.File(L"ran.txt")),
+                     dir.Path().c_str());
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(0u, run.out.find(testsupport::ToCodePage(
+                      L"ファイルを開けませんでした: " + dir.File(L"missing\\o.txt") + L" (", 932)))
+        << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("job:"));
 }

@@ -42,16 +42,52 @@ void Job::Kill() {
     }
 }
 
+namespace {
+
+void OpenTask(Job& job) {
+    unsigned long pid = 0;
+    if (sscanf(job.launcherOut.c_str(), "job: %lu started", &pid) != 1) return;
+    job.pid = pid;
+    job.task = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+}
+
+}  // namespace
+
 std::unique_ptr<Job> StartJob(const std::wstring& args, const wchar_t* directory, const std::wstring& program) {
     auto job = std::make_unique<Job>();
     testsupport::RunResult run = RunVrek(args, directory, 30000, program);
     job->launcherExit = run.exitCode;
     job->launcherOut = run.out;
-    unsigned long pid = 0;
-    if (sscanf(run.out.c_str(), "job: %lu started", &pid) == 1) {
-        job->pid = pid;
-        job->task = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+    OpenTask(*job);
+    return job;
+}
+
+std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std::wstring& outputFile,
+                                            const wchar_t* directory) {
+    auto job = std::make_unique<Job>();
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                            nullptr);
+    std::wstring line = L"\"" + VrekPath() + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    PROCESS_INFORMATION pi = {};
+    if (out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE &&
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, directory, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &job->launcherExit);
+        CloseHandle(pi.hProcess);
     }
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    job->launcherOut = testsupport::ReadFileBytes(outputFile);
+    OpenTask(*job);
     return job;
 }
 

@@ -56,6 +56,12 @@ public:
 std::unique_ptr<Job> StartJob(const std::wstring& args, const wchar_t* directory = nullptr,
                               const std::wstring& program = L"vrek.exe");
 
+// StartJob with the launcher's standard output and error on the file
+// `outputFile` (as `vrek ... > file` at a prompt gives them), not on a pipe.
+// The job's launcherOut is the file's text once the launcher has ended.
+std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std::wstring& outputFile,
+                                            const wchar_t* directory = nullptr);
+
 // The real daemon table, mapped without the mutex and without sweeping, as
 // an outside observer (and the manager's signal writes) sees it.
 class TableView {

@@ -210,6 +210,24 @@ TEST(Supervision, TheSuspensionAttemptDecidesBetweenZombieAndZRun) {
     EXPECT_EQ(vrek::TASK_STATE_ZOMBIE, vrek::StateAfterSuspend(static_cast<DWORD>(-1)));
 }
 
+TEST(Supervision, TheStopSequenceFreesTheRecordOnceSoALaterClaimSurvivesTheTasksEnd) {
+    vrek::DaemonRegistry table(testsupport::UniqueName(L"block").c_str(), testsupport::UniqueName(L"mutex").c_str());
+    vrek::TaskSettings settings;
+    kovra::C_Process process;
+    vrek::TaskState* record = nullptr;
+    {
+        vrek::TaskContext context(settings, process);
+        context.record = table.Claim(kovra::C_WString(L"x"));
+        ASSERT_NE(nullptr, context.record);
+        record = context.record;
+        EXPECT_EQ(2, vrek::RunStopSequence(context));
+        EXPECT_EQ(vrek::TASK_STATE_DEAD, vrek::GetTaskState(record));
+        // Another task claims the freed record before this one has ended.
+        vrek::SetTaskState(record, vrek::TASK_STATE_RUN);
+    }
+    EXPECT_EQ(vrek::TASK_STATE_RUN, vrek::GetTaskState(record)) << "the ending task wiped another's record";
+}
+
 TEST(Launcher, TheTaskArgumentIsTheLastArgumentWithAPositiveId) {
     struct {
         std::vector<const wchar_t*> args;

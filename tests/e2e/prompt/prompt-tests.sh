@@ -113,6 +113,17 @@ else
     fail "exact transcript was: $(printf '%q' "$clean")"
 fi
 
+# --- An output file that cannot be opened, with every other stream on nul:
+# the report and the boot error reach the prompt's console, and the command
+# does not run.
+rm -f "$workdir/ran.txt"
+script -qfec "WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$WINE64' cmd /c \"vrek.exe --nul --out no-such-dir\\o.txt --task test_e2e.exe --child=emit touch:$(winpath "$workdir")\\ran.txt & test_e2e.exe --child=emit sleep:3000\"" "$log" >/dev/null 2>&1
+clean=$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\e\][^\a]*\a//g' "$log" | tr -d '\r')
+grep -qF "no-such-dir\\o.txt (" <<<"$clean" && grep -Eq "\] job boot error$" <<<"$clean" &&
+    pass "unopenable --out with nul elsewhere: reported on the prompt's console" ||
+    fail "unopenable --out: console showed $(printf '%q' "$clean")"
+[ -e "$workdir/ran.txt" ] && fail "unopenable --out: the command ran" || pass "unopenable --out: the command did not run"
+
 # --- A launcher whose parent cannot be found (started straight from a Unix
 # shell, Wine reports parent 0) still starts the job: the task then fails to
 # attach to the gone launcher and --out / --nul work as usual.
