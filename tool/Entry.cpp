@@ -20,9 +20,15 @@ int VrekMain(int argc, wchar_t** argv) {
     TaskSettings settings;
     if (shellPid > 0) return RunTask(argv, argc, static_cast<unsigned long>(shellPid), settings, process);
 
-    if (argc == 1) {
+    switch (argc == 1 ? HELP_USAGE : GetHelpRequest(argc, argv)) {
+    case HELP_USAGE:
         PrintUsage();
         return 0;
+    case HELP_VERSION:
+        _putws(kUsageLines[0]);
+        return 0;
+    case HELP_NONE:
+        break;
     }
     if (!ParseCommandLine(argv, argc, settings, 0)) {
         if (!settings.errorMessage.Empty()) _putws(settings.errorMessage.GetString());

@@ -1,6 +1,7 @@
 #include "tool/Usage.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 namespace vrek {
 
@@ -93,6 +94,17 @@ const int kUsageLineCount = static_cast<int>(sizeof kUsageLines / sizeof kUsageL
 
 void PrintUsage() {
     for (int i = 0; i < kUsageLineCount; ++i) _putws(kUsageLines[i]);
+}
+
+HelpRequest GetHelpRequest(int argc, wchar_t** argv) {
+    if (argc != 2 || !argv[1]) return HELP_NONE;
+    const wchar_t* word = argv[1];
+    if (wcscmp(word, L"--help") == 0) return HELP_USAGE;
+    if (wcscmp(word, L"--version") == 0) return HELP_VERSION;
+    static const wchar_t* const forms[] = {L"-h", L"-?", L"/?", L"/h"};
+    for (const wchar_t* form : forms)
+        if (_wcsicmp(word, form) == 0) return HELP_USAGE;
+    return HELP_NONE;
 }
 
 }  // namespace vrek

@@ -41,3 +41,40 @@ TEST(Usage, VrekAlonePrintsTheLinesInCodePage932AndExitsWithZero) {
     for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(want[i], got[i]) << "line " << (i + 1);
     EXPECT_EQ(expected, run.out);
 }
+
+// What a new user types first shows the help; the same words anywhere else
+// keep their ordinary meaning.
+TEST(Usage, HelpFormsAloneShowTheUsageAndTheSameWordsElsewhereKeepTheirMeaning) {
+    std::string usage;
+    for (const std::wstring& line : ExpectedLines()) usage += testsupport::ToCodePage(line, 932) + "\r\n";
+    const std::string started = "job: ";
+    const struct {
+        const wchar_t* args;
+        std::string out;  // the whole output, or its start for a started job
+        DWORD status;
+    } cases[] = {
+        {L"--help", usage, 0},
+        {L"-h", usage, 0},
+        {L"-H", usage, 0},
+        {L"-?", usage, 0},
+        {L"/?", usage, 0},
+        {L"/h", usage, 0},
+        {L"/H", usage, 0},
+        {L"--version", "vrek version 1.00\r\n", 0},
+        {L"--HELP", testsupport::ToCodePage(L"--task オプションは必須です。\r\n", 932), 1},
+        {L"--nul --help", testsupport::ToCodePage(L"--task オプションは必須です。\r\n", 932), 1},
+        {L"--nul --nologo --task cmd /?", started, 0},
+        {L"--nul --nologo --task --help", started, 0},
+        {L"-h more words", started, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testsupport::Narrow(c.args));
+        testsupport::RunResult run =
+            testsupport::RunCapture(L"\"" + testsupport::ProgramDir() + L"\\vrek.exe\" " + c.args);
+        EXPECT_EQ(c.status, run.exitCode);
+        if (c.out == started)
+            EXPECT_EQ(0u, run.out.rfind(started, 0)) << run.out;
+        else
+            EXPECT_EQ(c.out, run.out);
+    }
+}
