@@ -11,9 +11,7 @@
 
 using namespace kovra;
 using filestest::NamedEvent;
-using filestest::Quoted;
 using filestest::Utf16Bytes;
-using testsupport::ChildCommand;
 using testsupport::ChildProcess;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
@@ -32,22 +30,6 @@ std::wstring MakeFile(TempDir& dir, const std::string& bytes, const wchar_t* nam
 }
 
 }  // namespace
-
-// hold_file PATH MODE READY QUIT: opens PATH read-write ("open") or
-// read-only with its first 10 bytes locked ("lock"), sets READY and keeps
-// the file until QUIT is set.
-TEST_CHILD(hold_file) {
-    if (argc < 4) return 2;
-    std::wstring mode = argv[1];
-    C_FileStream file;
-    if (!file.Open(argv[0], mode == L"lock" ? _O_BINARY | _O_RDONLY : kCreate)) return 3;
-    if (mode == L"lock" && file.Lock(static_cast<int64_t>(0), 10) != 0) return 4;
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2]);
-    HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
-    if (!ready || !quit) return 5;
-    SetEvent(ready);
-    return WaitForSingleObject(quit, 30000) == WAIT_OBJECT_0 ? 0 : 6;
-}
 
 TEST(FileStream, OpenRefusesAnEmptyNameAndASecondFile) {
     TempDir dir;
@@ -242,8 +224,7 @@ TEST(FileStream, ARangeThatAnotherProcessLockedIsRefusedOrTimesOut) {
     std::wstring path = MakeFile(dir, std::string(100, 'z'));
     NamedEvent ready, quit;
     ChildProcess child;
-    ASSERT_TRUE(child.Start(ChildCommand(L"hold_file", Quoted(path) + L" lock " + ready.Name() + L" " + quit.Name())));
-    ASSERT_TRUE(ready.Wait());
+    ASSERT_TRUE(filestest::StartHolder(child, path, L"lock", ready, quit));
 
     C_FileStream file(path.c_str(), _O_BINARY | _O_RDONLY);
     ASSERT_EQ(1, file.IsOpen()) << "read-only openers share a deny-write file";
@@ -266,8 +247,7 @@ TEST(FileStream, AnotherProcessCannotWriteAFileThatIsOpen) {
     std::wstring path = dir.File(L"held.txt");
     NamedEvent ready, quit;
     ChildProcess child;
-    ASSERT_TRUE(child.Start(ChildCommand(L"hold_file", Quoted(path) + L" open " + ready.Name() + L" " + quit.Name())));
-    ASSERT_TRUE(ready.Wait());
+    ASSERT_TRUE(filestest::StartHolder(child, path, L"open", ready, quit));
     C_FileStream file;
     EXPECT_EQ(0, file.Open(path.c_str(), kReadWrite));
     HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

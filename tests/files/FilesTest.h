@@ -35,4 +35,12 @@ inline std::string Utf16Bytes(const std::string& utf8) {
 
 inline std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+// Starts the hold_file child on `path` in `mode` ("open", "lock", "trace")
+// and waits until it holds the file; it lets go once `quit` is set.
+inline bool StartHolder(testsupport::ChildProcess& child, const std::wstring& path, const wchar_t* mode,
+                        NamedEvent& ready, NamedEvent& quit) {
+    std::wstring args = Quoted(path) + L" " + mode + L" " + ready.Name() + L" " + quit.Name();
+    return child.Start(testsupport::ChildCommand(L"hold_file", args)) && ready.Wait();
+}
+
 }  // namespace filestest
