@@ -320,22 +320,21 @@ int C_FileStream::Unlock(int count) {
     return _locking(m_fd, _LK_UNLCK, count) == 0 ? 1 : 0;
 }
 
-int C_FileStream::Lock(int64_t position, int count) {
-    if (m_fd == -1) return 1;
+int C_FileStream::AtPosition(int64_t position, int count, int (C_FileStream::*operation)(int), int failure) {
+    if (m_fd == -1) return failure;
     const int64_t here = GetPos64();
-    if (_lseeki64(m_fd, position, SEEK_SET) < 0) return 1;
-    int result = Lock(count);
+    if (_lseeki64(m_fd, position, SEEK_SET) < 0) return failure;
+    int result = (this->*operation)(count);
     _lseeki64(m_fd, here, SEEK_SET);
     return result;
 }
 
+int C_FileStream::Lock(int64_t position, int count) {
+    return AtPosition(position, count, static_cast<int (C_FileStream::*)(int)>(&C_FileStream::Lock), 1);
+}
+
 int C_FileStream::Unlock(int64_t position, int count) {
-    if (m_fd == -1) return 0;
-    const int64_t here = GetPos64();
-    if (_lseeki64(m_fd, position, SEEK_SET) < 0) return 0;
-    int result = Unlock(count);
-    _lseeki64(m_fd, here, SEEK_SET);
-    return result;
+    return AtPosition(position, count, static_cast<int (C_FileStream::*)(int)>(&C_FileStream::Unlock), 0);
 }
 
 }  // namespace kovra

@@ -132,6 +132,9 @@ private:
     // The result of `count` one-byte reads (big-endian) or one native read.
     int ReadBytes(int* value, int count, const bool& bigEndian);
     int WriteBytes(int value, int count, const bool& bigEndian);
+    // `operation` on `count` bytes at `position`, the file position kept;
+    // `failure` when closed or the position cannot be reached.
+    int AtPosition(int64_t position, int count, int (C_FileStream::*operation)(int), int failure);
 
     int m_fd;
     int m_owns;

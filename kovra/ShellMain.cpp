@@ -61,6 +61,25 @@ void AppendWord(C_WArrayString& items, const C_WString& line, int from, int to) 
     if (!word.Empty()) items.AppEnd(word);
 }
 
+// The walk shared by the splitters: the stretch before each stop (one of
+// `stops`) is a word when it holds one; `atStop(p)` takes what the stop at p
+// opens and returns where the walk goes on. The final stretch is kept
+// untrimmed when asked.
+template <typename AtStop>
+void Walk(C_WArrayString& items, const C_WString& line, const wchar_t* stops, bool untrimmedRest, AtStop atStop) {
+    int g = 0;
+    for (;;) {
+        int p = NextOf(line, g, stops);
+        if (p < 0) break;
+        AppendWord(items, line, g, p);
+        g = atStop(p);
+    }
+    if (untrimmedRest)
+        AppendRest(items, line, g);
+    else
+        AppendWord(items, line, g, line.Length());
+}
+
 // An argument put in double quotes for re-splitting. A trailing backslash
 // must not escape the closing quote (the blank added for that is trimmed
 // away by the split).
@@ -137,22 +156,12 @@ void ShellMain::create(const wchar_t* first, const C_WString& line) {
     C_WArrayString items;
     if (first) items.AppEnd(C_WString(first));
     const wchar_t* text = line.GetString();
-    int g = 0;
-    for (;;) {
-        int p = NextOf(line, g, L" \t\"");
-        if (p < 0) {
-            AppendWord(items, line, g, line.Length());
-            break;
-        }
-        AppendWord(items, line, g, p);
-        if (text[p] != L'"') {
-            g = p + 1;
-            continue;
-        }
+    Walk(items, line, L" \t\"", false, [&](int p) {
+        if (text[p] != L'"') return p + 1;
         int end = ClosingQuote(line, p + 1);
         items.AppEnd(Range(line, p + 1, end).Replace(C_WString(L"\\\""), C_WString(L"\"")).Trim());
-        g = end + 1;
-    }
+        return end + 1;
+    });
     alloc(items);
 }
 
@@ -280,23 +289,13 @@ C_WString ShellMain::getConcatArgv(int start, const C_WString& line, int useEx) 
 C_WArrayString ShellMain::getCommandLineToArray(const C_WString& line) {
     C_WArrayString items;
     const wchar_t* text = line.GetString();
-    int g = 0;
-    for (;;) {
-        int p = NextOf(line, g, L" \t\"");
-        if (p < 0) {
-            AppendRest(items, line, g);
-            break;
-        }
-        AppendWord(items, line, g, p);
+    Walk(items, line, L" \t\"", true, [&](int p) {
         // A blank, or a quote after a backslash, only separates.
-        if (text[p] != L'"' || (p > 0 && text[p - 1] == L'\\')) {
-            g = p + 1;
-            continue;
-        }
+        if (text[p] != L'"' || (p > 0 && text[p - 1] == L'\\')) return p + 1;
         int end = ClosingQuote(line, p + 1);
         items.AppEnd(Range(line, p, end + 1).Trim());
-        g = end + 1;
-    }
+        return end + 1;
+    });
     return items;
 }
 
@@ -305,19 +304,9 @@ C_WArrayString ShellMain::getCommandLineToArrayEx(const C_WString& line, int kee
     C_WArrayString items;
     const wchar_t* text = line.GetString();
     const int n = line.Length();
-    int g = 0;
-    for (;;) {
-        int p = NextOf(line, g, L" \t\"`$");
-        if (p < 0) {
-            AppendRest(items, line, g);
-            break;
-        }
-        AppendWord(items, line, g, p);
+    Walk(items, line, L" \t\"`$", true, [&](int p) {
         const wchar_t c = text[p];
-        if (IsBlank(c) || (c == L'"' && p > 0 && text[p - 1] == L'\\')) {
-            g = p + 1;
-            continue;
-        }
+        if (IsBlank(c) || (c == L'"' && p > 0 && text[p - 1] == L'\\')) return p + 1;
         int open = 1;
         int end = n;
         int keep = 0;
@@ -336,13 +325,12 @@ C_WArrayString ShellMain::getCommandLineToArrayEx(const C_WString& line, int kee
             end = NextOf(line, p + 1, L" \t");
             if (end < 0) end = n;
             items.AppEnd(Range(line, p, end).Trim());
-            g = end;
-            continue;
+            return end;
         }
         if (end < 0) end = n;  // unclosed: to the end of the line
         items.AppEnd((keep ? Range(line, p, end + 1) : Range(line, p + open, end)).Trim());
-        g = end + 1;
-    }
+        return end + 1;
+    });
     return items;
 }
 

@@ -10,9 +10,7 @@
 #include "kovra/C_FileStream.h"
 
 using namespace kovra;
-using filestest::NamedEvent;
 using filestest::Utf16Bytes;
-using testsupport::ChildProcess;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 using testsupport::WriteFileBytes;
@@ -222,9 +220,8 @@ TEST(FileStream, ALockByPositionKeepsTheFilePosition) {
 TEST(FileStream, ARangeThatAnotherProcessLockedIsRefusedOrTimesOut) {
     TempDir dir;
     std::wstring path = MakeFile(dir, std::string(100, 'z'));
-    NamedEvent ready, quit;
-    ChildProcess child;
-    ASSERT_TRUE(filestest::StartHolder(child, path, L"lock", ready, quit));
+    filestest::Holder holder;
+    ASSERT_TRUE(holder.Start(path, L"lock"));
 
     C_FileStream file(path.c_str(), _O_BINARY | _O_RDONLY);
     ASSERT_EQ(1, file.IsOpen()) << "read-only openers share a deny-write file";
@@ -235,9 +232,7 @@ TEST(FileStream, ARangeThatAnotherProcessLockedIsRefusedOrTimesOut) {
     EXPECT_GE(GetTickCount() - start, 150u);
     EXPECT_EQ(0, file.Lock(static_cast<int64_t>(10), 5)) << "the bytes after the held range are free";
 
-    quit.Set();
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(0u, child.ExitCode());
+    EXPECT_EQ(0u, holder.Release());
     file.SetLockWait(true, -1);
     EXPECT_EQ(0, file.Lock(static_cast<int64_t>(0), 10)) << "released when the holder ended";
 }
@@ -245,16 +240,14 @@ TEST(FileStream, ARangeThatAnotherProcessLockedIsRefusedOrTimesOut) {
 TEST(FileStream, AnotherProcessCannotWriteAFileThatIsOpen) {
     TempDir dir;
     std::wstring path = dir.File(L"held.txt");
-    NamedEvent ready, quit;
-    ChildProcess child;
-    ASSERT_TRUE(filestest::StartHolder(child, path, L"open", ready, quit));
+    filestest::Holder holder;
+    ASSERT_TRUE(holder.Start(path, L"open"));
     C_FileStream file;
     EXPECT_EQ(0, file.Open(path.c_str(), kReadWrite));
     HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 0, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, reader) << "readers that let the writer write are welcome";
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
-    quit.Set();
-    ASSERT_TRUE(child.Wait(10000));
+    EXPECT_EQ(0u, holder.Release());
     EXPECT_EQ(1, file.Open(path.c_str(), kReadWrite));
 }

@@ -35,12 +35,23 @@ inline std::string Utf16Bytes(const std::string& utf8) {
 
 inline std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Starts the hold_file child on `path` in `mode` ("open", "lock", "trace")
-// and waits until it holds the file; it lets go once `quit` is set.
-inline bool StartHolder(testsupport::ChildProcess& child, const std::wstring& path, const wchar_t* mode,
-                        NamedEvent& ready, NamedEvent& quit) {
-    std::wstring args = Quoted(path) + L" " + mode + L" " + ready.Name() + L" " + quit.Name();
-    return child.Start(testsupport::ChildCommand(L"hold_file", args)) && ready.Wait();
-}
+// The hold_file child keeping a file in a mode ("open", "lock", "trace")
+// until Release or the end of the object.
+class Holder {
+public:
+    bool Start(const std::wstring& path, const wchar_t* mode) {
+        std::wstring args = Quoted(path) + L" " + mode + L" " + ready_.Name() + L" " + quit_.Name();
+        return child_.Start(testsupport::ChildCommand(L"hold_file", args)) && ready_.Wait();
+    }
+    // Lets go of the file and waits for the child's end: its exit code.
+    DWORD Release() {
+        quit_.Set();
+        return child_.Wait(10000) ? child_.ExitCode() : 0xFFFFFFFF;
+    }
+
+private:
+    NamedEvent ready_, quit_;
+    testsupport::ChildProcess child_;
+};
 
 }  // namespace filestest

@@ -184,14 +184,11 @@ TEST(Trace, TheLockIsGivenUpByTraceOffDestructorAndFailedOpenWhateverTheModeBeca
 TEST(Trace, WithoutLockModeASecondProcessCannotTraceToAFileInUse) {
     TempDir dir;
     std::wstring path = dir.File(L"busy.trc");
-    NamedEvent ready, quit;
-    ChildProcess child;
-    ASSERT_TRUE(filestest::StartHolder(child, path, L"trace", ready, quit));
+    filestest::Holder holder;
+    ASSERT_TRUE(holder.Start(path, L"trace"));
     Tracer t(path);
     EXPECT_EQ(2, t.trace.TraceON(0));
-    quit.Set();
-    ASSERT_TRUE(child.Wait(10000));
-    EXPECT_EQ(0u, child.ExitCode());
+    EXPECT_EQ(0u, holder.Release());
     EXPECT_EQ(1, t.trace.TraceON(0));
 }
 
