@@ -228,7 +228,9 @@ C_String C_String::Replace(char from, char to) const {
     std::string out(GetString(), static_cast<size_t>(m_length));
     for (char& c : out)
         if (c == from) c = to;
-    return C_String(out.c_str());
+    // Replacing by 0 cuts the text there; the result is sized exactly.
+    out.resize(static_cast<size_t>(common::TextLength(out.c_str())));
+    return FromStd(out);
 }
 
 C_String C_String::Replace(const C_String& from, const C_String& to) const {

@@ -308,8 +308,10 @@ C_WString C_WString::Replace(wchar_t from, wchar_t to) const {
     std::wstring out(GetString(), static_cast<size_t>(m_length));
     for (wchar_t& c : out)
         if (c == from) c = to;
-    // Replacing by 0 would cut the text there, as the terminator does.
-    return C_WString(out.c_str());
+    // Replacing by 0 cuts the text there, as the terminator does; the
+    // result is sized exactly, as every new string is.
+    out.resize(static_cast<size_t>(common::TextLength(out.c_str())));
+    return FromStd(out);
 }
 
 C_WString C_WString::Replace(const C_WString& from, const C_WString& to) const {

@@ -60,6 +60,34 @@ TEST(WStringStorage, AppendingAStringToItselfDoubles) {
     EXPECT_EQ(std::wstring(10, L'z'), W(large));
 }
 
+// Operations that build a new string size it exactly: 40 units need a heap
+// buffer of 41, so _reserve(41) finds nothing to do and _reserve(42) grows.
+TEST(WStringStorage, NewStringsOfFortyUnitsHoldExactly41) {
+    const C_WString forty(std::wstring(40, L'a').c_str());
+    const C_WString padded((L" " + std::wstring(40, L'a') + L" ").c_str());
+    const C_String narrow(std::string(40, 'a').c_str());
+    struct Row {
+        const char* operation;
+        C_WString result;
+    } rows[] = {
+        {"SubString", padded.SubString(1, 40)},
+        {"Trim", padded.Trim()},
+        {"ToUpper", forty.ToUpper()},
+        {"Replace(wchar_t, wchar_t)", forty.Replace(L'a', L'b')},
+        {"Replace(text, text)", forty.Replace(C_WString(L"a"), C_WString(L"b"))},
+        {"operator+", C_WString(std::wstring(20, L'a').c_str()) + C_WString(std::wstring(20, L'a').c_str())},
+    };
+    for (Row& row : rows) {
+        EXPECT_EQ(40, row.result.Length()) << row.operation;
+        EXPECT_EQ(0, row.result._reserve(41)) << row.operation;
+        EXPECT_EQ(1, row.result._reserve(42)) << row.operation;
+    }
+    C_String replaced = narrow.Replace('a', 'b');
+    EXPECT_EQ(0, replaced._reserve(41));
+    EXPECT_EQ(1, replaced._reserve(42)) << "the narrow Replace(char, char) too";
+    EXPECT_EQ(L"ab", W(C_WString(L"abcd").Replace(L'c', L'\0'))) << "a 0 replacement ends the text";
+}
+
 TEST(WStringBasics, NullAndEmptyInputs) {
     C_WString fromNull(static_cast<const wchar_t*>(nullptr));
     EXPECT_TRUE(fromNull.Empty());
