@@ -8,18 +8,14 @@ C_Event::~C_Event() {
     if (m_event) CloseHandle(m_event);
 }
 
-int C_Event::SetEvent() {
-    m_section.Enter();
-    m_signal = 1;
-    BOOL done = m_event ? ::SetEvent(m_event) : FALSE;
-    m_section.Leave();
-    return done ? 1 : 0;
-}
+int C_Event::SetEvent() { return Store(1, ::SetEvent); }
 
-int C_Event::ResetEvent() {
+int C_Event::ResetEvent() { return Store(0, ::ResetEvent); }
+
+int C_Event::Store(int signal, BOOL(WINAPI* apply)(HANDLE)) {
     m_section.Enter();
-    m_signal = 0;
-    BOOL done = m_event ? ::ResetEvent(m_event) : FALSE;
+    m_signal = signal;
+    BOOL done = m_event ? apply(m_event) : FALSE;
     m_section.Leave();
     return done ? 1 : 0;
 }

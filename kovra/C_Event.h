@@ -34,6 +34,9 @@ private:
     C_Event(const C_Event&) = delete;
     C_Event& operator=(const C_Event&) = delete;
 
+    // Sets the flag and applies SetEvent or ResetEvent, inside the section.
+    int Store(int signal, BOOL(WINAPI* apply)(HANDLE));
+
     HANDLE m_event;  // null when the system refused it
     int m_signal;
     mutable C_CriticalSection m_section;  // guards m_signal
