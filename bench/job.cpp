@@ -1,19 +1,30 @@
-// Whole jobs through the real vrek.exe, side by side in alternating rounds:
+// Whole jobs through the real vrek.exe, each figure a ratio or a share
+// measured side by side in one run. With VREK_BENCH_BASELINE naming another
+// vrek executable in the build folder (an earlier build), every figure is
+// taken for it too, in the same rounds.
 //
-// 1. A command that writes 64 MiB (64-byte lines, 64 KiB WriteFile calls),
-//    run three ways: relayed by the task into --out (relay mode), writing to
-//    the --out file the launcher opened (--flush2, pass-through), and the
-//    same program writing the file itself, started directly. Seconds from
-//    the start to the result line (to the program's end for the direct run).
-// 2. Launch: wall time of `vrek --nul --nologo --task <no-op>` (until the
-//    launcher returns, as the user waits for the prompt) against starting
-//    the no-op program directly and waiting for its end.
+// 1. Relay throughput: `vrek --out f --task <writer>` (64 MiB of 64-byte
+//    lines in 64 KiB writes) until the result line, against a minimal
+//    relay: a program that starts the writer on a pipe and copies it to the
+//    file with blocking 64 KiB ReadFile/WriteFile. Also the writer writing
+//    --out itself through --flush2.
+// 2. Idle cost: CPU of a task whose command sleeps, over 10 s, in relay,
+//    --flush, --daemon and pass-through (--flush2) modes, and after the
+//    command ended while a grandchild holds its pipes; the task's own
+//    (GetProcessTimes) and, under Wine when scripts/bench names it in
+//    VREK_WINESERVER_PID, the wineserver's share.
+// 3. Peak working set of a task relaying 512 MiB without --flush, above
+//    that of an idle task.
+// 4. Launch: `vrek --nul --nologo --task <no-op>` until the launcher returns
+//    (the user's prompt is back), against starting the no-op and waiting
+//    for its end.
 //
 // Usage: bench_job.exe [rounds] [MiB]
-//        bench_job.exe --child write <MiB> [file]   (the command)
-//        bench_job.exe --child noop
+//        bench_job.exe --child write <MiB> [file] | copy <MiB> <file> |
+//                      sleep <ms> | orphan <ms> | noop      (the commands)
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,20 +37,27 @@
 namespace {
 
 const unsigned long kChunk = 65536;
+const DWORD kIdleWindowMs = 10000;
+const DWORD kSettleMs = 1500;
+const int kIdleTasks = 10;  // idle tasks measured at once
 
-// Starts a command line hidden, its standard streams on the null device;
-// the process handle, or null.
-HANDLE Start(const std::wstring& commandLine, const std::wstring& directory) {
+HANDLE OpenNul() {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
+    return CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+// Starts a command line hidden; standard input on nul, output and error on
+// `output` (nul when null). The process handle, or null.
+HANDLE Start(const std::wstring& commandLine, const std::wstring& directory, HANDLE output = nullptr) {
+    HANDLE nul = OpenNul();
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = nul;
-    startup.hStdOutput = nul;
-    startup.hStdError = nul;
+    startup.hStdOutput = output ? output : nul;
+    startup.hStdError = output ? output : nul;
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -81,14 +99,15 @@ bool EndsWithResultLine(const std::wstring& path) {
     return found;
 }
 
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
 // A job that writes to out.txt: seconds from starting the launcher until the
 // result line stands at the end of the file.
-double RunJob(const std::wstring& vrekArgs, const std::wstring& directory) {
+double RunJob(const std::wstring& vrek, const std::wstring& vrekArgs, const std::wstring& directory) {
     std::wstring out = directory + L"\\out.txt";
     DeleteFileW(out.c_str());
-    std::wstring line = L"\"" + bench::SelfDir() + L"\\vrek.exe\" " + vrekArgs;
     double start = bench::Now();
-    HANDLE launcher = Start(line, directory);
+    HANDLE launcher = Start(Quoted(vrek) + L" " + vrekArgs, directory);
     if (!launcher) return -1;
     WaitForSingleObject(launcher, INFINITE);
     CloseHandle(launcher);
@@ -99,6 +118,166 @@ double RunJob(const std::wstring& vrekArgs, const std::wstring& directory) {
     return bench::Now() - start;
 }
 
+// A job whose task the bench watches: the launcher's output goes to a file,
+// from which the job number is read, and the task is opened.
+HANDLE LaunchTask(const std::wstring& vrek, const std::wstring& vrekArgs, const std::wstring& directory) {
+    const std::wstring said = directory + L"\\launcher.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE file = CreateFileW(said.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE launcher = Start(Quoted(vrek) + L" " + vrekArgs, directory, file);
+    if (launcher) {
+        WaitForSingleObject(launcher, INFINITE);
+        CloseHandle(launcher);
+    }
+    char text[64] = {};
+    DWORD got = 0;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    ReadFile(file, text, sizeof text - 1, &got, nullptr);
+    CloseHandle(file);
+    unsigned long pid = 0;
+    if (sscanf(text, "job: %lu started", &pid) != 1) return nullptr;
+    return OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+}
+
+double CpuSeconds(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+double UnixCpuSeconds(unsigned long pid);
+
+// The CPU time of the wineserver that scripts/bench names, read from the
+// Unix side (drive Z: is the Unix root); -1 when not under Wine or unnamed.
+double WineserverSeconds() {
+    const wchar_t* pid = _wgetenv(L"VREK_WINESERVER_PID");
+    if (!pid || !*pid) return -1;
+    return UnixCpuSeconds(wcstoul(pid, nullptr, 10));
+}
+
+// Reads a small file of the Unix side (drive Z: is the Unix root) whole.
+std::string ReadUnixFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// Under Wine GetProcessTimes of another process misses most of its time, so
+// a task is found on the Unix side by a text of its command line, and its
+// CPU time read there: the Unix process id, or 0 (not under Wine).
+unsigned long UnixPidOf(const std::string& marker) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    unsigned long found = 0;
+    do {
+        const unsigned long pid = wcstoul(entry.cFileName, nullptr, 10);
+        if (pid == 0) continue;
+        const std::string line = ReadUnixFile(L"Z:\\proc\\" + std::wstring(entry.cFileName) + L"\\cmdline");
+        if (line.find(marker) != std::string::npos && line.find("--pid-task--") != std::string::npos) found = pid;
+    } while (!found && FindNextFileW(find, &entry));
+    FindClose(find);
+    return found;
+}
+
+// CPU seconds of a Unix process (all its threads), or -1.
+double UnixCpuSeconds(unsigned long pid) {
+    const std::string text = ReadUnixFile(L"Z:\\proc\\" + std::to_wstring(pid) + L"\\schedstat");
+    return text.empty() ? -1 : static_cast<double>(_strtoui64(text.c_str(), nullptr, 10)) / 1e9;
+}
+
+struct IdleCost {
+    double task = -1;    // percent of one core, per task
+    double server = -1;  // percent of one core, per task; -1 when unknown
+    double workingSetMiB = 0;
+};
+
+// The wineserver's CPU share with no job at all (it also serves Wine's own
+// services), over half a window.
+double WineserverBackground() {
+    const double server0 = WineserverSeconds();
+    if (server0 < 0) return -1;
+    const double start = bench::Now();
+    Sleep(kIdleWindowMs / 2);
+    return (WineserverSeconds() - server0) / (bench::Now() - start) * 100;
+}
+
+// CPU of `count` tasks over the idle window, their commands asleep (or,
+// for the grandchild case, ended with a sleeping grandchild on their pipes),
+// per task: several at once lift their share of the wineserver above its
+// background, which is measured just before and taken off.
+IdleCost MeasureIdle(const std::wstring& vrek, const std::wstring& mode, const std::wstring& command,
+                     const std::wstring& directory, int count, DWORD windowMs = kIdleWindowMs) {
+    IdleCost cost;
+    const double background = windowMs > 0 ? WineserverBackground() : -1;
+    std::vector<HANDLE> tasks;
+    std::vector<unsigned long> unixPids;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring out = L"idle" + std::to_wstring(i) + L".txt";
+        if (HANDLE task = LaunchTask(vrek, mode + L" --out " + out + L" --task " + command, directory)) {
+            tasks.push_back(task);
+            unixPids.push_back(UnixPidOf(std::string(out.begin(), out.end())));
+        }
+    }
+    if (tasks.size() != static_cast<size_t>(count)) return cost;
+    auto taskSeconds = [&] {
+        double total = 0;
+        for (size_t i = 0; i < tasks.size(); ++i)
+            total += unixPids[i] ? UnixCpuSeconds(unixPids[i]) : CpuSeconds(tasks[i]);
+        return total;
+    };
+    Sleep(kSettleMs);
+    const double task0 = taskSeconds();
+    const double server0 = WineserverSeconds();
+    const double start = bench::Now();
+    Sleep(windowMs);
+    const double elapsed = bench::Now() - start;
+    const double server1 = WineserverSeconds();
+    const double task1 = taskSeconds();
+    cost.task = elapsed > 0 ? (task1 - task0) / elapsed * 100 / count : 0;
+    if (server0 >= 0 && server1 >= 0 && background >= 0 && elapsed > 0) {
+        const double share = (server1 - server0) / elapsed * 100 - background;
+        cost.server = (share > 0 ? share : 0) / count;
+    }
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(tasks[0], &memory, sizeof memory))
+        cost.workingSetMiB = static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20);
+    for (HANDLE task : tasks) {
+        WaitForSingleObject(task, 60000);
+        CloseHandle(task);
+    }
+    for (int i = 0; i < count; ++i) DeleteFileW((directory + L"\\idle" + std::to_wstring(i) + L".txt").c_str());
+    return cost;
+}
+
+// The task's peak working set while it relays `mib` MiB to a file.
+double PeakWorkingSetMiB(const std::wstring& vrek, const std::wstring& writer, const std::wstring& directory) {
+    HANDLE task = LaunchTask(vrek, L"--nul --nologo --out big.txt --task " + writer, directory);
+    if (!task) return -1;
+    SIZE_T peak = 0;
+    do {
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        if (GetProcessMemoryInfo(task, &memory, sizeof memory) && memory.PeakWorkingSetSize > peak)
+            peak = memory.PeakWorkingSetSize;
+    } while (WaitForSingleObject(task, 50) == WAIT_TIMEOUT);
+    CloseHandle(task);
+    DeleteFileW((directory + L"\\big.txt").c_str());
+    return static_cast<double>(peak) / (1 << 20);
+}
+
 std::wstring TempFolder() {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
@@ -107,92 +286,223 @@ std::wstring TempFolder() {
     return dir;
 }
 
-void Report(const wchar_t* what, const std::vector<double>& samples, double reference) {
-    double median = bench::Median(samples);
-    wprintf(L"  %-44ls median %7.3f s", what, median);
-    if (reference > 0) wprintf(L"   ratio to direct %.2f", median / reference);
-    wprintf(L"\n");
-}
-
+// The commands the jobs run.
 int ChildMain(int argc, wchar_t** argv) {
-    if (argc >= 3 && wcscmp(argv[2], L"noop") == 0) return 0;
-    if (argc < 4 || wcscmp(argv[2], L"write") != 0) return 2;
-    unsigned long mib = wcstoul(argv[3], nullptr, 10);
-    if (argc < 5) return bench::WriteMiB(GetStdHandle(STD_OUTPUT_HANDLE), mib, kChunk);
+    const std::wstring what = argc >= 3 ? argv[2] : L"";
+    const unsigned long number = argc >= 4 ? wcstoul(argv[3], nullptr, 10) : 0;
+    if (what == L"noop") return 0;
+    if (what == L"sleep") {
+        Sleep(number);
+        return 0;
+    }
+    if (what == L"orphan") {
+        // A grandchild holds the pipes and sleeps on after this ends.
+        std::wstring line = Quoted(bench::SelfPath()) + L" --child sleep " + std::to_wstring(number);
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 4;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return 0;
+    }
+    if (what == L"copy" && argc >= 5) {
+        // The minimal relay: the writer on a pipe, copied in 64 KiB blocks.
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return 3;
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        HANDLE writer = Start(Quoted(bench::SelfPath()) + L" --child write " + std::to_wstring(number), L".", writeEnd);
+        CloseHandle(writeEnd);
+        HANDLE file = CreateFileW(argv[4], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        std::vector<char> block(kChunk);
+        DWORD got = 0;
+        DWORD put = 0;
+        while (ReadFile(readEnd, block.data(), kChunk, &got, nullptr) && got > 0) WriteFile(file, block.data(), got, &put, nullptr);
+        CloseHandle(file);
+        CloseHandle(readEnd);
+        if (writer) {
+            WaitForSingleObject(writer, INFINITE);
+            CloseHandle(writer);
+        }
+        return writer ? 0 : 3;
+    }
+    if (what != L"write") return 2;
+    if (argc < 5) return bench::WriteMiB(GetStdHandle(STD_OUTPUT_HANDLE), number, kChunk);
     HANDLE file = CreateFileW(argv[4], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 3;
-    int result = bench::WriteMiB(file, mib, kChunk);
+    int result = bench::WriteMiB(file, number, kChunk);
     CloseHandle(file);
     return result;
+}
+
+struct Build {
+    std::wstring label;
+    std::wstring vrek;
+};
+
+const wchar_t* Verdict(bool met) { return met ? L"met" : L"NOT MET"; }
+
+// What every section shares, and what they found.
+struct Run {
+    std::wstring dir;
+    std::wstring self;
+    std::vector<Build> builds;
+    int rounds = 3;
+    unsigned long mib = 64;
+    bool complete = true;
+    bool met = true;
+
+    void Check(bool ran, bool metTarget, size_t build) {
+        complete = complete && ran;
+        if (build == 0) met = met && metTarget;
+    }
+};
+
+void ThroughputSection(Run& run) {
+    wprintf(L"relay throughput: %lu MiB to --out; %d rounds, alternating order\n", run.mib, run.rounds);
+    fflush(stdout);
+    const std::wstring writer = run.self + L" --child write " + std::to_wstring(run.mib);
+    const std::wstring copier = run.self + L" --child copy " + std::to_wstring(run.mib) + L" " + Quoted(run.dir + L"\\copy.txt");
+    std::vector<std::vector<double>> relay(run.builds.size()), passThrough(run.builds.size());
+    std::vector<double> copies;
+    for (int round = 0; round < run.rounds; ++round) {
+        if (round % 2) copies.push_back(RunTimed(copier, run.dir));
+        for (size_t b = 0; b < run.builds.size(); ++b) {
+            const size_t i = round % 2 ? run.builds.size() - 1 - b : b;
+            relay[i].push_back(RunJob(run.builds[i].vrek, L"--nul --out out.txt --task " + writer, run.dir));
+            passThrough[i].push_back(RunJob(run.builds[i].vrek, L"--nul --flush2 --out out.txt --task " + writer, run.dir));
+        }
+        if (round % 2 == 0) copies.push_back(RunTimed(copier, run.dir));
+    }
+    const double copyTime = bench::Median(copies);
+    wprintf(L"  minimal copier (64 KiB ReadFile/WriteFile)      %7.3f s\n", copyTime);
+    for (size_t i = 0; i < run.builds.size(); ++i) {
+        const double r = bench::Median(relay[i]);
+        const double p = bench::Median(passThrough[i]);
+        const double share = r > 0 ? copyTime / r : 0;
+        wprintf(L"  %-7ls relay %7.3f s: %.2f of the copier's throughput (target >= 0.80: %ls); --flush2 %.3f s\n",
+                run.builds[i].label.c_str(), r, share, Verdict(share >= 0.8), p);
+        run.Check(copyTime > 0 && r > 0 && p > 0, share >= 0.8, i);
+    }
+    DeleteFileW((run.dir + L"\\out.txt").c_str());
+    DeleteFileW((run.dir + L"\\copy.txt").c_str());
+    fflush(stdout);
+}
+
+void IdleSection(Run& run) {
+    // Long enough for the launches, the settling and the window.
+    const std::wstring lifetime = std::to_wstring(kSettleMs + kIdleWindowMs + 500 * kIdleTasks + 2000);
+    const std::wstring sleeper = run.self + L" --child sleep " + lifetime;
+    const std::wstring orphan = run.self + L" --child orphan " + lifetime;
+    const struct {
+        const wchar_t* name;
+        const wchar_t* mode;
+        const std::wstring& command;
+        int tasks;
+    } idles[] = {
+        {L"relay", L"--nul", sleeper, kIdleTasks},
+        {L"--flush", L"--nul --flush", sleeper, kIdleTasks},
+        {L"--daemon", L"--nul --daemon", sleeper, kIdleTasks},
+        {L"pass-through", L"--nul --flush2", sleeper, kIdleTasks},
+        {L"grandchild", L"--nul", orphan, kIdleTasks},
+        // A task that spins is held back by the others on one CPU: alone.
+        {L"grandchild 1", L"--nul", orphan, 1},
+    };
+    wprintf(L"idle cost over %lu s of %d tasks at once (1 where said), per task: CPU of one core, the task + its "
+            L"share of the wineserver (target < 0.30 %% together)\n",
+            kIdleWindowMs / 1000, kIdleTasks);
+    fflush(stdout);
+    for (const auto& idle : idles) {
+        for (size_t i = 0; i < run.builds.size(); ++i) {
+            const IdleCost cost = MeasureIdle(run.builds[i].vrek, idle.mode, idle.command, run.dir, idle.tasks);
+            const double total = cost.task + (cost.server > 0 ? cost.server : 0);
+            wprintf(L"  %-13ls %-7ls task %6.2f %%  wineserver %6.2f %%  together %6.2f %% (%ls)\n", idle.name,
+                    run.builds[i].label.c_str(), cost.task, cost.server, total, Verdict(total < 0.3));
+            fflush(stdout);
+            run.Check(cost.task >= 0, total < 0.3, i);
+        }
+    }
+}
+
+void PeakSection(Run& run) {
+    const unsigned long bigMiB = 512;
+    wprintf(L"peak working set relaying %lu MiB without --flush, above an idle task (target < 8 MiB)\n", bigMiB);
+    fflush(stdout);
+    const std::wstring sleeper = run.self + L" --child sleep " + std::to_wstring(kSettleMs + 500);
+    for (size_t i = 0; i < run.builds.size(); ++i) {
+        const double idle = MeasureIdle(run.builds[i].vrek, L"--nul", sleeper, run.dir, 1, 0).workingSetMiB;
+        const double peak =
+            PeakWorkingSetMiB(run.builds[i].vrek, run.self + L" --child write " + std::to_wstring(bigMiB), run.dir);
+        const double above = peak - idle;
+        wprintf(L"  %-7ls peak %7.1f MiB, idle %6.1f MiB: %.1f MiB above (%ls)\n", run.builds[i].label.c_str(), peak,
+                idle, above, Verdict(above < 8));
+        run.Check(peak > 0 && idle > 0, above < 8, i);
+    }
+    fflush(stdout);
+}
+
+void LaunchSection(Run& run) {
+    const int rounds = run.rounds * 8;
+    wprintf(L"launch: vrek --nul --nologo --task <no-op> until the prompt returns, against the no-op itself; %d rounds "
+            L"(target <= 2.20)\n",
+            rounds);
+    fflush(stdout);
+    const std::wstring noop = run.self + L" --child noop";
+    RunTimed(noop, run.dir);  // warm-up
+    std::vector<std::vector<double>> launches(run.builds.size());
+    std::vector<double> starts;
+    for (int round = 0; round < rounds; ++round) {
+        if (round % 2) starts.push_back(RunTimed(noop, run.dir));
+        for (size_t b = 0; b < run.builds.size(); ++b) {
+            const size_t i = round % 2 ? run.builds.size() - 1 - b : b;
+            launches[i].push_back(RunTimed(Quoted(run.builds[i].vrek) + L" --nul --nologo --task " + noop, run.dir));
+        }
+        if (round % 2 == 0) starts.push_back(RunTimed(noop, run.dir));
+    }
+    const double noopTime = bench::Median(starts);
+    wprintf(L"  no-op started directly                          %7.4f s\n", noopTime);
+    for (size_t i = 0; i < run.builds.size(); ++i) {
+        const double l = bench::Median(launches[i]);
+        const double ratio = noopTime > 0 ? l / noopTime : 0;
+        wprintf(L"  %-7ls launcher %7.4f s: %.2f times the no-op (%ls)\n", run.builds[i].label.c_str(), l, ratio,
+                Verdict(ratio <= 2.2));
+        run.Check(noopTime > 0 && l > 0, ratio <= 2.2, i);
+    }
+    Sleep(500);  // the last tasks end
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"--child") == 0) return ChildMain(argc, argv);
-    int rounds = argc >= 2 ? _wtoi(argv[1]) : 5;
-    unsigned long mib = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 64;
-    if (rounds < 1 || mib < 1) {
+    Run run;
+    run.rounds = argc >= 2 ? _wtoi(argv[1]) : 3;
+    run.mib = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 64;
+    if (run.rounds < 1 || run.mib < 1) {
         fwprintf(stderr, L"usage: bench_job [rounds] [MiB]\n");
         return 2;
     }
-    const std::wstring dir = TempFolder();
-    const std::wstring self = L"\"" + bench::SelfPath() + L"\"";
-    const std::wstring writer = self + L" --child write " + std::to_wstring(mib);
-
-    wprintf(L"job: a command writes %lu MiB to --out; %d rounds, alternating order\n", mib, rounds);
-    fflush(stdout);
-    std::vector<double> relay, passThrough, direct;
-    bool complete = true;
-    for (int round = 0; round < rounds; ++round) {
-        double r = 0, p = 0, d = 0;
-        auto relayRun = [&] { r = RunJob(L"--nul --out out.txt --task " + writer, dir); };
-        auto passRun = [&] { p = RunJob(L"--nul --flush2 --out out.txt --task " + writer, dir); };
-        auto directRun = [&] { d = RunTimed(writer + L" \"" + dir + L"\\direct.txt\"", dir); };
-        if (round % 2 == 0) {
-            relayRun();
-            passRun();
-            directRun();
-        } else {
-            directRun();
-            passRun();
-            relayRun();
-        }
-        complete = complete && r > 0 && p > 0 && d > 0;
-        relay.push_back(r);
-        passThrough.push_back(p);
-        direct.push_back(d);
-        wprintf(L"  round %d: relay %.3f s   pass-through %.3f s   direct %.3f s\n", round + 1, r, p, d);
-        fflush(stdout);
-    }
-    double reference = bench::Median(direct);
-    Report(L"relay (task reads pipes, writes --out)", relay, reference);
-    Report(L"pass-through (--flush2, command writes --out)", passThrough, reference);
-    Report(L"direct (program writes the file itself)", direct, 0);
-
-    wprintf(L"launch: vrek --nul --nologo --task <no-op> against the no-op itself; %d rounds\n", rounds * 4);
-    fflush(stdout);
-    const std::wstring noop = self + L" --child noop";
-    const std::wstring launch = L"\"" + bench::SelfDir() + L"\\vrek.exe\" --nul --nologo --task " + noop;
-    RunTimed(launch, dir);  // warm-up
-    RunTimed(noop, dir);
-    std::vector<double> launches, starts;
-    for (int round = 0; round < rounds * 4; ++round) {
-        if (round % 2 == 0) {
-            launches.push_back(RunTimed(launch, dir));
-            starts.push_back(RunTimed(noop, dir));
-        } else {
-            starts.push_back(RunTimed(noop, dir));
-            launches.push_back(RunTimed(launch, dir));
-        }
-    }
-    double noopMedian = bench::Median(starts);
-    Report(L"vrek launcher until the prompt returns", launches, noopMedian);
-    Report(L"no-op started directly", starts, 0);
-    Sleep(500);  // the last tasks end
-    DeleteFileW((dir + L"\\out.txt").c_str());
-    DeleteFileW((dir + L"\\direct.txt").c_str());
-    RemoveDirectoryW(dir.c_str());
-    if (!complete) wprintf(L"job: FAILED: a run did not complete\n");
-    return complete ? 0 : 1;
+    run.dir = TempFolder();
+    run.self = Quoted(bench::SelfPath());
+    run.builds.push_back({L"now", bench::SelfDir() + L"\\vrek.exe"});
+    if (const wchar_t* baseline = _wgetenv(L"VREK_BENCH_BASELINE"))
+        if (*baseline) run.builds.push_back({L"before", bench::SelfDir() + L"\\" + baseline});
+    // VREK_BENCH_ONLY=throughput,idle,peak,launch (any of them) runs those.
+    const wchar_t* only = _wgetenv(L"VREK_BENCH_ONLY");
+    auto wanted = [only](const wchar_t* section) { return !only || !*only || wcsstr(only, section); };
+    if (wanted(L"throughput")) ThroughputSection(run);
+    if (wanted(L"idle")) IdleSection(run);
+    if (wanted(L"peak")) PeakSection(run);
+    if (wanted(L"launch")) LaunchSection(run);
+    DeleteFileW((run.dir + L"\\launcher.txt").c_str());
+    RemoveDirectoryW(run.dir.c_str());
+    if (!run.complete) wprintf(L"job: FAILED: a run did not complete\n");
+    wprintf(L"job: %ls\n", run.met ? L"every target met" : L"a target NOT MET");
+    return run.complete ? 0 : 1;
 }

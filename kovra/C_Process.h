@@ -155,6 +155,14 @@ public:
     // 1 while the held child runs.
     int IsExist() const;
     HANDLE GetHandle() const { return m_process; }
+    // The parent's read ends of the output and error pipes (null when the
+    // pipe mode made none), for a caller that reads them in its own way:
+    // from threads with blocking reads, say. Read a pipe either so or with
+    // the Reader calls, not both (their peeks keep count of what they saw).
+    // The object still owns the handles and closes them at Cleanup: a reader
+    // that may still be blocked then reads a duplicate of its own.
+    HANDLE GetStdoutPipe() const { return m_stdoutRead; }
+    HANDLE GetStderrPipe() const { return m_stderrRead; }
     unsigned long GetProcessID() const { return m_processId; }
     unsigned long GetThreadId() const { return m_threadId; }
 

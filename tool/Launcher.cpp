@@ -30,7 +30,7 @@ long ParseTaskPid(wchar_t** argv, int argc) {
 }
 
 void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long pid) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;

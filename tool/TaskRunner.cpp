@@ -9,31 +9,28 @@
 #include <string.h>
 
 #include <cstddef>
-#include <string>
+#include <memory>
 
 #include "kovra/C_String.h"
 #include "kovra/C_WString.h"
 #include "kovra/RedirectHandle.h"
 #include "tool/CommandBuilder.h"
+#include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
 
-using kovra::C_Memory;
 using kovra::C_Process;
 using kovra::C_String;
-using kovra::C_StringMemory;
 using kovra::C_WString;
 
 namespace vrek {
 
 volatile LONG g_stopRequested = 0;
+HANDLE g_stopEvent = nullptr;
 
 namespace {
 
-const int kReadSize = 10240;      // one pipe read, and the longest line kept back
-const int kReadTimeoutMs = 50;    // the longest one pipe read waits
-const DWORD kEmitPeriodMs = 500;  // relay mode without --flush batches writes
-const DWORD kJoinPeriodMs = 100;  // the wait for the command's end polls
+const DWORD kCheckPeriodMs = 100;  // a registered or flushing task looks up this often
 
 // RTL_USER_PROCESS_PARAMETERS as the system lays it out; the SDK's header
 // declares only its first fields.
@@ -70,13 +67,6 @@ static_assert(offsetof(ProcessParametersLayout, ShowWindowFlags) == 0xA8, "x64 p
 #endif
 
 bool StopFlagSet() { return InterlockedCompareExchange(&g_stopRequested, 0, 0) != 0; }
-
-// A stop request at one of the task's polling points: the console flag, and
-// with `withSignal` also the record's signal byte.
-void CheckStop(const TaskContext& context, bool withSignal) {
-    if (StopFlagSet()) throw StopRequest();
-    if (withSignal && context.record && GetTaskSignal(context.record) != TASK_SIGNAL_NONE) throw StopRequest();
-}
 
 void WriteBytes(const void* data, size_t size, FILE* stream) {
     if (size > 0) fwrite(data, 1, size, stream);
@@ -269,37 +259,26 @@ void ReportOpenFailure(TaskContext& context, const StreamSetup& setup, unsigned 
     fflush(stream);
 }
 
-void AppendRead(C_StringMemory& pending, C_Memory& buffer, int count) {
-    if (count > 0) pending.Add(static_cast<const char*>(buffer.GetMemory()), 0, count);
-}
-
-// Reads the command's output and error until it has ended and both pipes
-// are drained, writing whole lines as they come.
-void RelayOutput(TaskContext& context, C_StringMemory& outPending, C_StringMemory& errPending, C_Memory& buffer) {
-    DWORD lastEmit = timeGetTime();
+// Waits for the command's end on its process and the stop event; a task
+// that must look at its signal byte or flush its output also wakes every
+// 100 ms, any other sleeps until something happens.
+void WaitForEnd(TaskContext& context) {
+    const bool flushing = context.settings.flushMode != FLUSH_NONE;
+    const DWORD timeout = context.record || flushing ? kCheckPeriodMs : INFINITE;
     for (;;) {
         CheckStop(context, true);
-        int n = context.process.ReaderStream(&buffer, kReadSize, kReadTimeoutMs);
-        AppendRead(outPending, buffer, n);
-        unsigned long available = 0;
-        bool errorOpen = context.process.IsReadable_stderr(&available) != 0;
-        if (errorOpen && available > 0)
-            AppendRead(errPending, buffer, context.process.ReaderErrorStream(&buffer, kReadSize, kReadTimeoutMs));
-        if (n == -1 && !errorOpen) break;
-        if (context.settings.flushMode == FLUSH_NONE && timeGetTime() - lastEmit < kEmitPeriodMs) continue;
-        EmitPending(context, outPending, stdout);
-        EmitPending(context, errPending, stderr);
-        lastEmit = timeGetTime();
+        HANDLE process = context.process.GetHandle();
+        if (!process) return;
+        HANDLE waits[] = {process, g_stopEvent};
+        const DWORD result = WaitForMultipleObjects(g_stopEvent ? 2 : 1, waits, FALSE, timeout);
+        if (flushing) FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
+        if (result == WAIT_FAILED) {
+            // Nothing to sleep on: the polling wait.
+            if (context.process.Join(kCheckPeriodMs) != 1) return;
+        } else if (result == WAIT_OBJECT_0 && context.process.Join(0) != 1) {
+            return;
+        }
     }
-}
-
-void WaitForEnd(TaskContext& context) {
-    int state = 1;
-    do {
-        CheckStop(context, true);
-        state = context.process.Join(kJoinPeriodMs);
-        if (context.settings.flushMode != FLUSH_NONE) FlushFileBuffers(GetStdHandle(STD_OUTPUT_HANDLE));
-    } while (state == 1);
 }
 
 // The guarded region: console, streams, start, relay, wait and completion.
@@ -318,19 +297,19 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
         return 1;
     }
 
-    C_StringMemory outPending;
-    C_StringMemory errPending;
-    C_Memory readBuffer;
+    std::unique_ptr<Relay> relay;
     if (!context.settings.gui) {
-        if (context.settings.flushMode != FLUSH_PASS_THROUGH) RelayOutput(context, outPending, errPending, readBuffer);
+        if (context.settings.flushMode != FLUSH_PASS_THROUGH) {
+            relay = std::make_unique<Relay>(context);
+            relay->Run();
+        }
         WaitForEnd(context);
     }
 
     CheckStop(context, false);
     WriteLeadingNewline(context);
     int code = context.process.GetExitCode(nullptr);
-    WriteBytes(outPending.Get(), outPending.Length(), stdout);
-    WriteBytes(errPending.Get(), errPending.Length(), stderr);
+    if (relay) relay->WriteRest();
     if (context.settings.showResult) {
         WriteResultText(DatePrefix() + C_WString::Stringf(L"job %d: result %d\n",
                                                           static_cast<int>(GetCurrentProcessId()), code));
@@ -360,6 +339,11 @@ void TaskContext::ReleaseRecord() {
     record = nullptr;
 }
 
+void CheckStop(const TaskContext& context, bool withSignal) {
+    if (StopFlagSet()) throw StopRequest();
+    if (withSignal && context.record && GetTaskSignal(context.record) != TASK_SIGNAL_NONE) throw StopRequest();
+}
+
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
     switch (type) {
     case CTRL_C_EVENT:
@@ -367,6 +351,7 @@ BOOL WINAPI OnConsoleCtrl(DWORD type) {
     case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
         InterlockedExchange(&g_stopRequested, 1);
+        if (g_stopEvent) SetEvent(g_stopEvent);
         break;
     default:
         break;
@@ -414,37 +399,12 @@ void PrintPromptTo(FILE* stream) {
     fflush(stream);
 }
 
-void WriteLeadingNewline(TaskContext& context) {
-    if (context.consoleAllocated || context.newlineWritten) return;
-    WriteBytes("\n", 1, stdout);
-    context.newlineWritten = true;
-}
-
-void EmitPending(TaskContext& context, C_StringMemory& pending, FILE* stream) {
-    const size_t length = pending.Length();
-    if (length == 0) return;
-    const char* bytes = pending.Get();
-    size_t lineEnd = length;
-    while (lineEnd > 0 && bytes[lineEnd - 1] != '\n') --lineEnd;
-    if (lineEnd > 0) {
-        WriteLeadingNewline(context);
-        WriteBytes(bytes, lineEnd, stream);
-        // Clear zero-fills the buffer: keep the rest aside first.
-        std::string rest(bytes + lineEnd, length - lineEnd);
-        pending.Clear();
-        pending.Add(rest.data(), 0, static_cast<int>(rest.size()));
-        return;
-    }
-    if (length > static_cast<size_t>(kReadSize)) {
-        WriteLeadingNewline(context);
-        WriteBytes(bytes, length, stream);
-        pending.Clear();
-    }
-}
-
 int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& settings, C_Process& process) {
     TaskContext context(settings, process);
     context.startTick = timeGetTime();
+    // Lives as long as the process: the handler may still set it while the
+    // task ends.
+    g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!ParseCommandLine(argv, argc, settings, 1)) {
         _putws(settings.errorMessage.GetString());
         return 1;

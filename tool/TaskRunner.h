@@ -15,6 +15,9 @@ namespace vrek {
 // Set to 1 by the console control handler (on the thread the system makes
 // for it) and never cleared; the task's thread polls it.
 extern volatile LONG g_stopRequested;
+// Set with it, so that a task waiting on its pipes or its command wakes at
+// once; null before the task has made it (the waits then use time-outs).
+extern HANDLE g_stopEvent;
 
 // The run state of one task copy, from the decoding of its options to its
 // exit.
@@ -68,16 +71,9 @@ void PatchStartupWindowFields(const StartupWindowFields& fields);
 void PrintPrompt();
 void PrintPromptTo(FILE* stream);
 
-// Unless the task has a console of its own or has already done so, writes
-// "\n" to standard output: the task's output then starts below the line on
-// which the shell's prompt stands.
-void WriteLeadingNewline(TaskContext& context);
-
-// Writes the complete lines held in `pending` to `stream` and keeps the
-// rest; text without a line end is written whole once it exceeds 10240
-// bytes. Bytes are written by count, so output with zero bytes (UTF-16
-// text, binary data) passes unchanged.
-void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream);
+// A stop request at one of the task's checks: the console flag, and with
+// `withSignal` also the record's signal byte. Throws StopRequest.
+void CheckStop(const TaskContext& context, bool withSignal);
 
 // The task copy's whole run; `shellPid` comes from the task argument.
 // Returns the exit status: the command's, 1 when the options cannot be

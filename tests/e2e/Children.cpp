@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "VrekRun.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -43,6 +44,8 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
 // Writes to its standard handles, one step per argument:
 //   o:<hex> / e:<hex>          the bytes to output / error
 //   O:<count>:<hex>            the bytes repeated count times to output
+//   F:<blocks>                 that many 64 KiB blocks of lines to output
+//   mixed:<seed>:<bytes>       e2e::MixedStreams, each piece to its stream
 //   sleep:<ms>                 pause
 //   touch:<path>               create that file (a sign of life)
 //   exit:<code>                end with that status
@@ -64,6 +67,15 @@ TEST_CHILD(emit) {
             WriteAll(out, all);
         } else if (step.compare(0, 6, L"sleep:") == 0) {
             Sleep(wcstoul(step.c_str() + 6, nullptr, 10));
+        } else if (step.compare(0, 2, L"F:") == 0) {
+            std::string block(65536, 'f');
+            for (size_t at = 63; at < block.size(); at += 64) block[at] = '\n';
+            for (long k = wcstol(step.c_str() + 2, nullptr, 10); k > 0; --k) WriteAll(out, block);
+        } else if (step.compare(0, 6, L"mixed:") == 0) {
+            wchar_t* rest = nullptr;
+            unsigned long seed = wcstoul(step.c_str() + 6, &rest, 10);
+            size_t bytes = wcstoul(rest + 1, nullptr, 10);
+            for (const auto& piece : e2e::MixedStreams(seed, bytes)) WriteAll(piece.first ? err : out, piece.second);
         } else if (step.compare(0, 6, L"touch:") == 0) {
             testsupport::WriteFileBytes(step.substr(6), "");
         } else if (step.compare(0, 5, L"exit:") == 0) {
@@ -79,6 +91,35 @@ TEST_CHILD(args) {
     for (int i = 0; i < argc; ++i) text += testsupport::Narrow(argv[i]) + "\n";
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text);
     return 0;
+}
+
+// Starts a grandchild that inherits its standard handles (the task's pipes),
+// writes a line and ends; the grandchild waits for it to be gone, then
+// writes one line to each stream and ends too.
+TEST_CHILD(orphan) {
+    if (argc >= 1) {
+        HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, wcstoul(argv[0], nullptr, 10));
+        if (parent) {
+            WaitForSingleObject(parent, 30000);
+            CloseHandle(parent);
+        }
+        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "the grandchild, after the command\n");
+        WriteAll(GetStdHandle(STD_ERROR_HANDLE), "the grandchild's error\n");
+        return 0;
+    }
+    std::wstring line = testsupport::ChildCommand(L"orphan", std::to_wstring(GetCurrentProcessId()));
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 4;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "the command\n");
+    return 3;
 }
 
 // Reads its standard input to the end and reports the byte count.

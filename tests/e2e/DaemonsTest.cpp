@@ -113,3 +113,20 @@ TEST_F(Daemons, TwentyLiveDaemonsRefuseTheTwentyFirst) {
     EXPECT_EQ(0u, next->launcherExit) << next->launcherOut;
     next->Wait();
 }
+
+TEST_F(Daemons, AKillDuringHeavyOutputEndsTheTask) {
+    testsupport::TempDir dir;
+    e2e::Job& job = Start(L"--nul --daemon --out " + dir.File(L"o.txt") + L" --task " + ChildTask(L"emit", L"F:1000000"));
+    ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN));
+    // Output is flowing: more than two early emissions have reached the file.
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            return GetFileAttributesExW(dir.File(L"o.txt").c_str(), GetFileExInfoStandard, &data) &&
+                   (data.nFileSizeHigh > 0 || data.nFileSizeLow > (3u << 20));
+        },
+        20000));
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
+    EXPECT_EQ(2u, job.Wait(30000));
+    EXPECT_EQ(nullptr, view.RecordOf(job.pid));
+}

@@ -324,3 +324,29 @@ TEST(Jobs, InPassThroughModeTheLauncherReportsAnUnopenableFileAndStartsNothing) 
         << run.out;
     EXPECT_EQ(std::string::npos, run.out.find("job:"));
 }
+
+TEST(Jobs, MegabytesOfMixedOutputAndErrorArriveByteExact) {
+    TempDir dir;
+    const size_t bytes = 6 << 20;  // several early emissions, and readers paused for room
+    for (const wchar_t* flush : {L"", L"--flush "}) {
+        SCOPED_TRACE(testsupport::Narrow(flush));
+        auto job = StartJob(L"--delay 0.3 --nologo " + std::wstring(flush) + L"--out o.txt --err e.txt --task " +
+                                ChildTask(L"emit", L"mixed:7:" + std::to_wstring(bytes)),
+                            dir.Path().c_str());
+        EXPECT_EQ(0u, job->Wait(120000));
+        std::string out, err;
+        for (const auto& piece : e2e::MixedStreams(7, bytes)) (piece.first ? err : out) += piece.second;
+        EXPECT_TRUE(testsupport::SameBytes(out, ReadFileBytes(dir.File(L"o.txt"))));
+        EXPECT_TRUE(testsupport::SameBytes(err, ReadFileBytes(dir.File(L"e.txt"))));
+    }
+}
+
+TEST(Jobs, WhatAGrandchildWritesAfterTheCommandEndedIsRelayedBeforeTheResultLine) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --out o.txt --err e.txt --task " + ChildTask(L"orphan"), dir.Path().c_str());
+    EXPECT_EQ(3u, job->Wait());
+    SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 3);
+    EXPECT_EQ("the command\nthe grandchild, after the command\n", out.body);
+    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 3));
+    EXPECT_EQ("the grandchild's error\n", ReadFileBytes(dir.File(L"e.txt")));
+}

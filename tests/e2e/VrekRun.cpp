@@ -13,6 +13,32 @@ testsupport::RunResult RunVrek(const std::wstring& args, const wchar_t* director
     return testsupport::RunCapture(line, timeoutMs, directory);
 }
 
+std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_t bytes) {
+    unsigned long state = seed * 2654435761u + 1;
+    auto next = [&state](unsigned long bound) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % bound;
+    };
+    std::vector<std::pair<bool, std::string>> pieces;
+    size_t total = 0;
+    while (total < bytes) {
+        const bool toError = next(4) == 0;
+        std::string piece;
+        const unsigned long lines = 1 + next(8);
+        for (unsigned long i = 0; i < lines; ++i) {
+            const unsigned long kind = next(10);
+            const size_t length = kind < 6 ? next(80) : kind < 9 ? next(4000) : 10000 + next(30000);
+            for (size_t k = 0; k < length; ++k) piece += static_cast<char>(next(7) == 0 ? '\0' : 'a' + next(26));
+            piece += '\n';
+        }
+        if (next(3) == 0) piece.resize(piece.size() - 1 - next(static_cast<unsigned long>(piece.size() - 1) + 1) / 2);
+        total += piece.size();
+        pieces.emplace_back(toError, std::move(piece));
+    }
+    for (bool stream : {false, true}) pieces.emplace_back(stream, stream ? "error without end" : "output without end");
+    return pieces;
+}
+
 std::string PutwsBytes(const std::wstring& text) { return testsupport::ToCodePage(text, 932) + "\r\n"; }
 
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kovra/C_Mapping.h"
@@ -26,6 +27,12 @@ testsupport::RunResult RunVrek(const std::wstring& args, const wchar_t* director
 // A message as the launcher prints it with _putws under the "japanese"
 // locale: code page 932 and a line end.
 std::string PutwsBytes(const std::wstring& text);
+
+// A command's writes for a relay test, as (to error?, bytes) pieces: short
+// and long lines, lines past 10240 bytes, zero bytes, pieces that end
+// mid-line, the two streams interleaved; about `bytes` in all, the last
+// piece of each stream without a line end. The same for the same seed.
+std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_t bytes);
 
 // This test program run as the named child, as a command for vrek's --task.
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");

@@ -14,6 +14,7 @@
 #include "tool/Launcher.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
+#include "tool/Relay.h"
 #include "tool/TaskRunner.h"
 #include "tool/TaskSettings.h"
 
@@ -92,6 +93,60 @@ TEST_CHILD(emitpending) {
     vrek::WriteLeadingNewline(context);  // once only
     fflush(stdout);
     return 0;
+}
+
+// Writes lines to output and error: 3 MiB of output in 100-byte lines,
+// then one error line, then output without a line end.
+TEST_CHILD(writelines) {
+    (void)argc;
+    (void)argv;
+    std::string line(99, 'x');
+    line += '\n';
+    std::string block;
+    for (int i = 0; i < 10000; ++i) block += line;
+    DWORD put = 0;
+    for (int i = 0; i < 3; ++i) WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), block.data(), 1000000, &put, nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "error\n", 6, &put, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "tail", 4, &put, nullptr);
+    return 0;
+}
+
+// The relay of a "writelines" child into the file argv[0] (output and
+// error), with reader threads or (argv[1] "poll") with the polling fallback.
+TEST_CHILD(relay) {
+    if (argc < 2 || !vrek::BindStdStreamByHandle(vrek::STREAM_OUT, argv[0]) ||
+        !vrek::ShareStdStream(vrek::STREAM_ERR, vrek::STREAM_OUT))
+        return 3;
+    vrek::TaskSettings settings;
+    kovra::C_Process process;
+    vrek::TaskContext context(settings, process);
+    int flags = kovra::RUN_PIPE_IN_OUT_ERR | kovra::RUN_INHERIT_HANDLES;
+    if (process.Run(testsupport::ChildCommand(L"writelines").c_str(), L"", 0, flags, 0, nullptr, nullptr) ==
+        kovra::NO_PROCESS)
+        return 4;
+    vrek::Relay relay(context, std::wstring(argv[1]) != L"poll");
+    relay.Run();
+    while (process.Join(1000) == 1) {
+    }
+    relay.WriteRest();
+    fflush(stdout);
+    return 0;
+}
+
+TEST(Relay, ReaderThreadsAndThePollingFallbackRelayTheSameBytes) {
+    std::string lines;
+    for (int i = 0; i < 30000; ++i) lines += std::string(99, 'x') + "\n";
+    for (const wchar_t* way : {L"threads", L"poll"}) {
+        TempDir dir;
+        EXPECT_EQ(0u, RunDetachedChild(L"relay", dir.File(L"o.txt") + L" " + way));
+        // The error line goes once its pass comes; the output before it is
+        // whole, and the text without a line end comes last.
+        std::string text = ReadFileBytes(dir.File(L"o.txt"));
+        size_t error = text.find("error\n");
+        ASSERT_NE(std::string::npos, error) << testsupport::Narrow(way);
+        std::string output = text.substr(0, error) + text.substr(error + 6);
+        EXPECT_TRUE(testsupport::SameBytes("\n" + lines + "tail", output)) << testsupport::Narrow(way);
+    }
 }
 
 TEST(StdStreams, BindingByHandleReachesFwritePutwsPromptAndTheStandardHandle) {

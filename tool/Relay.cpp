@@ -1,0 +1,274 @@
+#include "tool/Relay.h"
+
+#include <mmsystem.h>
+#include <process.h>
+
+#include <vector>
+
+namespace vrek {
+
+namespace {
+
+const DWORD kPipeReadSize = 64 * 1024;  // one blocking read of a pipe
+const DWORD kSignalCheckMs = 100;       // a registered task looks at its signal byte this often
+const DWORD kPollWaitMs = 10;           // the fallback's wait while the pipes are empty
+
+void WriteBytes(const void* data, size_t size, FILE* stream) {
+    if (size > 0) fwrite(data, 1, size, stream);
+}
+
+// Entered and left with the scope.
+class SectionLock {
+public:
+    explicit SectionLock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
+    ~SectionLock() { LeaveCriticalSection(&m_section); }
+    SectionLock(const SectionLock&) = delete;
+    SectionLock& operator=(const SectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION& m_section;
+};
+
+}  // namespace
+
+// One pipe and the text read from it, shared by the relay and the pipe's
+// reader thread; whichever lets go last frees it.
+struct Relay::Channel {
+    explicit Channel(HANDLE source, bool everyRead) : signalEveryRead(everyRead) {
+        InitializeCriticalSection(&lock);
+        dataEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        roomEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE self = GetCurrentProcess();
+        if (!source || !DuplicateHandle(self, source, self, &pipe, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            pipe = nullptr;
+            closed = true;  // no pipe: nothing will ever come
+        }
+    }
+    ~Channel() {
+        if (pipe) CloseHandle(pipe);
+        if (dataEvent) CloseHandle(dataEvent);
+        if (roomEvent) CloseHandle(roomEvent);
+        DeleteCriticalSection(&lock);
+    }
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    // Appends what a read brought; true when the relay must be woken: the
+    // first text since it last took some, a stream past the early mark, or
+    // every read with --flush. Called under the lock.
+    bool Arrive(const char* data, DWORD size) {
+        const bool first = arrived == 0;
+        inbox.append(data, size);
+        arrived += size;
+        return signalEveryRead || first || inbox.size() >= kEarlyEmitBytes;
+    }
+
+    HANDLE pipe = nullptr;       // our own duplicate of the read end; null when there is none
+    HANDLE dataEvent = nullptr;  // auto-reset: text arrived, or the pipe closed
+    HANDLE roomEvent = nullptr;  // auto-reset: the relay took the text of a full stream
+    const bool signalEveryRead;
+    CRITICAL_SECTION lock;  // guards the fields below
+    std::string inbox;      // read and not yet written
+    size_t arrived = 0;     // bytes since the relay last took text
+    bool closed = false;    // the pipe has ended (or failed)
+    bool abandoned = false;  // the relay is gone: the reader stops at its next step
+};
+
+// The reader thread: blocking reads until the pipe ends, pausing while its
+// stream is past the early mark so that memory stays bounded.
+unsigned __stdcall Relay::ReadPipe(void* parameter) {
+    std::shared_ptr<Relay::Channel> channel = std::move(*static_cast<std::shared_ptr<Relay::Channel>*>(parameter));
+    delete static_cast<std::shared_ptr<Relay::Channel>*>(parameter);
+    std::vector<char> buffer(kPipeReadSize);
+    for (;;) {
+        {
+            SectionLock hold(channel->lock);
+            if (channel->abandoned) return 0;
+        }
+        DWORD got = 0;
+        const BOOL ok = ReadFile(channel->pipe, buffer.data(), kPipeReadSize, &got, nullptr);
+        bool wake = false;
+        bool full = false;
+        {
+            SectionLock hold(channel->lock);
+            if (channel->abandoned) return 0;
+            if (!ok) {
+                // ERROR_BROKEN_PIPE: every writer has gone. Any other failure
+                // ends this pipe's text just the same.
+                channel->closed = true;
+                wake = true;
+            } else if (got > 0) {
+                wake = channel->Arrive(buffer.data(), got);
+                full = channel->inbox.size() >= kEarlyEmitBytes;
+            }
+        }
+        if (wake) SetEvent(channel->dataEvent);
+        if (!ok) return 0;
+        while (full) {
+            WaitForSingleObject(channel->roomEvent, INFINITE);
+            SectionLock hold(channel->lock);
+            if (channel->abandoned) return 0;
+            full = channel->inbox.size() >= kEarlyEmitBytes;
+        }
+    }
+}
+
+size_t LinesReadyToWrite(const char* bytes, size_t length) {
+    size_t lineEnd = length;
+    while (lineEnd > 0 && bytes[lineEnd - 1] != '\n') --lineEnd;
+    if (lineEnd > 0) return lineEnd;
+    return length > kLongestHeldLine ? length : 0;
+}
+
+void WriteLeadingNewline(TaskContext& context) {
+    if (context.consoleAllocated || context.newlineWritten) return;
+    WriteBytes("\n", 1, stdout);
+    context.newlineWritten = true;
+}
+
+void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream) {
+    const size_t length = pending.Length();
+    const char* bytes = pending.Get();
+    const size_t due = length > 0 ? LinesReadyToWrite(bytes, length) : 0;
+    if (due == 0) return;
+    WriteLeadingNewline(context);
+    WriteBytes(bytes, due, stream);
+    // Clear zero-fills the buffer: keep the rest aside first.
+    std::string rest(bytes + due, length - due);
+    pending.Clear();
+    pending.Add(rest.data(), 0, static_cast<int>(rest.size()));
+}
+
+Relay::Relay(TaskContext& context, bool readerThreads) : m_context(context) {
+    const bool everyRead = context.settings.flushMode != FLUSH_NONE;
+    m_out = std::make_shared<Channel>(context.process.GetStdoutPipe(), everyRead);
+    m_err = std::make_shared<Channel>(context.process.GetStderrPipe(), everyRead);
+    m_polling = !readerThreads;
+    if (m_polling) return;
+
+    // Both start suspended, so that neither reads unless both run: a pipe
+    // whose reader started could not be polled any more.
+    Channel* channels[] = {m_out.get(), m_err.get()};
+    const std::shared_ptr<Channel>* owners[] = {&m_out, &m_err};
+    for (int i = 0; i < 2; ++i) {
+        if (channels[i]->closed) continue;
+        auto* reference = new std::shared_ptr<Channel>(*owners[i]);
+        uintptr_t thread = _beginthreadex(nullptr, 0, ReadPipe, reference, CREATE_SUSPENDED, nullptr);
+        if (!thread) {
+            delete reference;
+            m_polling = true;
+            break;
+        }
+        m_threads[i] = reinterpret_cast<HANDLE>(thread);
+    }
+    if (m_polling) {
+        // The threads that were made end at once without reading.
+        for (Channel* channel : channels) {
+            SectionLock hold(channel->lock);
+            channel->abandoned = true;
+        }
+    }
+    for (HANDLE thread : m_threads)
+        if (thread) ResumeThread(thread);
+}
+
+Relay::~Relay() {
+    for (const auto& channel : {m_out, m_err}) {
+        SectionLock hold(channel->lock);
+        channel->abandoned = true;
+    }
+    // A reader paused for room goes now; one blocked in its read ends with
+    // the pipe or the process.
+    SetEvent(m_out->roomEvent);
+    SetEvent(m_err->roomEvent);
+    for (HANDLE& thread : m_threads) {
+        if (thread) CloseHandle(thread);
+        thread = nullptr;
+    }
+}
+
+bool Relay::PollChannel(Channel& channel) {
+    if (channel.closed) return false;
+    DWORD available = 0;
+    if (!PeekNamedPipe(channel.pipe, nullptr, 0, nullptr, &available, nullptr)) {
+        channel.closed = true;
+        return true;
+    }
+    if (available == 0) return false;
+    std::vector<char> buffer(available < kPipeReadSize ? available : kPipeReadSize);
+    DWORD got = 0;
+    if (!ReadFile(channel.pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        channel.closed = true;
+        return true;
+    }
+    SectionLock hold(channel.lock);
+    channel.Arrive(buffer.data(), got);
+    return true;
+}
+
+void Relay::Emit(Channel& channel, FILE* stream) {
+    size_t due = 0;
+    {
+        SectionLock hold(channel.lock);
+        if (channel.arrived == 0) return;
+        m_batch.clear();
+        m_batch.swap(channel.inbox);
+        due = LinesReadyToWrite(m_batch.data(), m_batch.size());
+        channel.inbox.assign(m_batch, due, std::string::npos);
+        channel.arrived = 0;
+    }
+    SetEvent(channel.roomEvent);
+    if (due == 0) return;
+    WriteLeadingNewline(m_context);
+    WriteBytes(m_batch.data(), due, stream);
+}
+
+void Relay::Run() {
+    const bool everyArrival = m_context.settings.flushMode != FLUSH_NONE;
+    HANDLE waits[] = {m_out->dataEvent, m_err->dataEvent, g_stopEvent};
+    const DWORD waitCount = g_stopEvent ? 3 : 2;
+    DWORD lastEmit = timeGetTime();
+    for (;;) {
+        CheckStop(m_context, true);
+        if (m_polling) {
+            PollChannel(*m_out);
+            PollChannel(*m_err);
+        }
+        bool arrived = false;
+        bool full = false;
+        bool ended = true;
+        for (Channel* channel : {m_out.get(), m_err.get()}) {
+            SectionLock hold(channel->lock);
+            arrived = arrived || channel->arrived > 0;
+            full = full || channel->inbox.size() >= kEarlyEmitBytes;
+            ended = ended && channel->closed;
+        }
+        if (ended) return;  // what is left is written at the completion
+
+        const DWORD sinceEmit = timeGetTime() - lastEmit;
+        if (arrived && (everyArrival || full || sinceEmit >= kEmitPeriodMs)) {
+            Emit(*m_out, stdout);
+            Emit(*m_err, stderr);
+            lastEmit = timeGetTime();
+            continue;
+        }
+
+        DWORD timeout = m_context.record ? kSignalCheckMs : INFINITE;
+        if (arrived && kEmitPeriodMs - sinceEmit < timeout) timeout = kEmitPeriodMs - sinceEmit;
+        if (m_polling && timeout > kPollWaitMs) timeout = kPollWaitMs;
+        WaitForMultipleObjects(waitCount, waits, FALSE, timeout);
+    }
+}
+
+void Relay::WriteRest() {
+    for (const auto& pair : {std::make_pair(m_out.get(), stdout), std::make_pair(m_err.get(), stderr)}) {
+        std::string rest;
+        {
+            SectionLock hold(pair.first->lock);
+            rest.swap(pair.first->inbox);
+        }
+        WriteBytes(rest.data(), rest.size(), pair.second);
+    }
+}
+
+}  // namespace vrek
