@@ -26,6 +26,13 @@ bool CommandGone(HANDLE handle, unsigned long commandId) {
     return parents.Empty() || parents.First() != GetCurrentProcessId();
 }
 
+// Ends the command by force: the job it runs in (everything it started, so
+// no helper lives on unlisted), then its own process as before.
+void KillCommand(TaskContext& context) {
+    if (context.job) TerminateJobObject(context.job.Get(), 0xFFFFFFFF);
+    context.process.Terminate();
+}
+
 // One attempt to suspend the command's primary thread.
 unsigned char SuspendCommand(unsigned long threadId) {
     DWORD previous = static_cast<DWORD>(-1);
@@ -43,7 +50,7 @@ void WatchCommand(TaskContext& context, HANDLE handle, unsigned long commandId, 
     for (;;) {
         if (CommandGone(handle, commandId)) return;
         if (GetTaskSignal(context.record) == TASK_SIGNAL_KILL) {
-            context.process.Terminate();
+            KillCommand(context);
             return;
         }
         if (!suspendTried && timeGetTime() - start > g_watchSuspendAfterMs) {
@@ -84,11 +91,15 @@ int RunStopSequence(TaskContext& context) {
     if (!PassStopToConsole(commandId) && context.record) {
         unsigned char signal = GetTaskSignal(context.record);
         if (signal != TASK_SIGNAL_NONE && context.process.TryExit() == 1 && signal == TASK_SIGNAL_KILL)
-            context.process.Terminate();
+            KillCommand(context);
     }
 
     if (context.record && commandId != kovra::NO_PROCESS) WatchCommand(context, handle, commandId, threadId);
     if (handle) CloseHandle(handle);
+    // A Kill ends what the command started even when the command itself
+    // went first (its window closed, say).
+    if (context.record && context.job && GetTaskSignal(context.record) == TASK_SIGNAL_KILL)
+        TerminateJobObject(context.job.Get(), 0xFFFFFFFF);
 
     if (!context.consoleAllocated && !context.stdoutToFile && context.newlineWritten) {
         fwrite("\n", 1, 1, stdout);

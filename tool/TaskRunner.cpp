@@ -214,6 +214,22 @@ StreamSetup SetUpStreams(TaskContext& context) {
     return setup;
 }
 
+// The command was started suspended: it joins a job of the task's own
+// before it can start anything, so that a forced stop can end all it
+// started. Where the system refuses the job (the task itself runs in a job
+// that allows no nesting), the command runs without one, as it always could.
+// False, the command ended, when its thread cannot be resumed.
+bool JoinJobAndResume(TaskContext& context) {
+    kovra::common::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (job && AssignProcessToJobObject(job.Get(), context.process.GetHandle())) context.job = std::move(job);
+    kovra::common::UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, context.process.GetThreadId()));
+    if (thread && ResumeThread(thread.Get()) != static_cast<DWORD>(-1)) return true;
+    const DWORD error = GetLastError();
+    context.process.Terminate();
+    SetLastError(error);
+    return false;
+}
+
 unsigned long StartCommand(TaskContext& context) {
     const TaskSettings& s = context.settings;
     int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
@@ -223,14 +239,16 @@ unsigned long StartCommand(TaskContext& context) {
     }
     int consoleFlag = 0;
     C_WString command = BuildCommandLine(s.taskLine, &consoleFlag);
-    int flags = priorityBits | kovra::RUN_NEW_PROCESS_GROUP | kovra::RUN_INHERIT_HANDLES;
+    int flags = priorityBits | kovra::RUN_NEW_PROCESS_GROUP | kovra::RUN_INHERIT_HANDLES | kovra::RUN_SUSPENDED;
     if (s.flushMode != FLUSH_PASS_THROUGH)
         flags |= context.commandInputRedirected ? kovra::RUN_PIPE_OUT_ERR : kovra::RUN_PIPE_IN_OUT_ERR;
     if (consoleFlag == 1 || s.hide) flags |= kovra::RUN_KEEP_CONSOLE;
     unsigned long pid = context.process.Run(command.GetString(), L"", 0, flags, 0, nullptr, nullptr);
+    if (pid == kovra::NO_PROCESS) return pid;
+    if (!JoinJobAndResume(context)) return kovra::NO_PROCESS;
     // The task never writes to the command's input: close it at once, so a
     // command that reads its input sees its end instead of waiting forever.
-    if (pid != kovra::NO_PROCESS) context.process.EndWrite();
+    context.process.EndWrite();
     return pid;
 }
 

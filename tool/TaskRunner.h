@@ -7,6 +7,7 @@
 #include "kovra/C_Memory.h"
 #include "kovra/C_Process.h"
 #include "kovra/C_StringMemory.h"
+#include "kovra/common/UniqueHandle.h"
 #include "tool/DaemonRegistry.h"
 #include "tool/TaskSettings.h"
 
@@ -39,6 +40,9 @@ struct TaskContext {
     DWORD startTick = 0;
     bool consoleAllocated = false;
     bool commandInputRedirected = false;  // the command reads a file or nul, not a pipe
+    // The job object the command and everything it starts run in, so that a
+    // forced stop ends them all; empty when the system refused one.
+    kovra::common::UniqueHandle job;
     bool stdoutToFile = false;
     bool newlineWritten = false;
 };

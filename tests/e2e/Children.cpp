@@ -122,6 +122,24 @@ TEST_CHILD(orphan) {
     return 3;
 }
 
+// Starts a helper (this program as "stubborn") that knows nothing of vrek,
+// writes the helper's pid into the file argv[0], and lives until killed
+// (or, with argv[1] "end", ends at once).
+TEST_CHILD(spawner) {
+    if (argc < 1) return 2;
+    std::wstring line = testsupport::ChildCommand(L"stubborn", L"60000");
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi))
+        return 4;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    if (!testsupport::WriteFileBytes(argv[0], std::to_string(pi.dwProcessId))) return 5;
+    if (argc < 2 || std::wstring(argv[1]) != L"end") Sleep(60000);
+    return 0;
+}
+
 // Reads its standard input to the end and reports the byte count.
 TEST_CHILD(readin) {
     (void)argc;
