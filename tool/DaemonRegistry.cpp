@@ -3,9 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "kovra/common/kovra_GetLastName.h"
+#include "kovra/common/UniqueHandle.h"
+#include "tool/ProcessQueries.h"
 
 namespace vrek {
+
+// The table's transactions hold the named mutex for their scope; without
+// the mutex (the system refused it) they run unlocked.
+using TableLock = kovra::common::ScopedLock<kovra::C_Mutex>;
 
 const wchar_t* const REGISTRY_BLOCK_NAME = L"__vrek_memory_mapped__";
 const wchar_t* const REGISTRY_MUTEX_NAME = L"__vrek_memory_mapped_m__";
@@ -145,74 +150,6 @@ kovra::common::Array<TaskState*> ListLiveTasks(TaskStateTable* block) {
     return live;
 }
 
-bool IsLookupGone(const ProcessLookup& lookup, const wchar_t* ownImagePath) {
-    if (lookup.openError != 0) return lookup.openError == ERROR_INVALID_PARAMETER;
-    if (lookup.exited) return true;
-    if (!lookup.imageKnown || !lookup.imagePath || !ownImagePath) return false;
-    kovra::C_WString theirs = kovra::common::kovra_GetLastName(kovra::C_WString(lookup.imagePath));
-    kovra::C_WString ours = kovra::common::kovra_GetLastName(kovra::C_WString(ownImagePath));
-    return CompareStringOrdinal(theirs.GetString(), theirs.Length(), ours.GetString(), ours.Length(), TRUE) !=
-           CSTR_EQUAL;
-}
-
-namespace {
-
-const DWORD PATH_UNITS = 32768;
-
-// A process started through a short (8.3) path reports its image under that
-// name: compare long forms, or a live copy could pass for another program.
-std::wstring LongForm(const wchar_t* path) {
-    std::vector<wchar_t> buffer(PATH_UNITS);
-    DWORD n = GetLongPathNameW(path, buffer.data(), PATH_UNITS);
-    if (n == 0 || n >= PATH_UNITS) return path;
-    return std::wstring(buffer.data(), n);
-}
-
-const std::wstring& OwnImagePath() {
-    static const std::wstring path = [] {
-        std::vector<wchar_t> buffer(PATH_UNITS);
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), PATH_UNITS);
-        if (n == 0 || n >= PATH_UNITS) return std::wstring();
-        return LongForm(buffer.data());
-    }();
-    return path;
-}
-
-}  // namespace
-
-bool IsTaskProcessGone(unsigned long pid) {
-    ProcessLookup lookup = {0, false, false, nullptr};
-    bool canWait = true;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-    if (!process && GetLastError() == ERROR_ACCESS_DENIED) {
-        // Some processes grant the limited query but not waiting.
-        canWait = false;
-        process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    }
-    if (!process) {
-        lookup.openError = GetLastError();
-        return IsLookupGone(lookup, OwnImagePath().c_str());
-    }
-
-    if (canWait) {
-        lookup.exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    } else {
-        DWORD code = 0;
-        lookup.exited = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
-    }
-    std::vector<wchar_t> image(PATH_UNITS);
-    DWORD units = PATH_UNITS;
-    std::wstring imagePath;
-    if (!lookup.exited && QueryFullProcessImageNameW(process, 0, image.data(), &units)) {
-        imagePath = LongForm(image.data());
-        lookup.imageKnown = true;
-        lookup.imagePath = imagePath.c_str();
-    }
-    CloseHandle(process);
-    const std::wstring& own = OwnImagePath();
-    return IsLookupGone(lookup, own.empty() ? nullptr : own.c_str());
-}
-
 int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid)) {
     if (!block || !isGone) return 0;
     int freed = 0;
@@ -237,13 +174,7 @@ DaemonRegistry::~DaemonRegistry() {
     // source by member order.
 }
 
-int DaemonRegistry::Lock() { return m_mutex ? m_mutex->Lock() : 0; }
-
-void DaemonRegistry::Unlock() {
-    if (m_mutex) m_mutex->Unlock();
-}
-
-TaskStateTable* DaemonRegistry::MapAndSweep(int locked) {
+TaskStateTable* DaemonRegistry::MapAndSweep(bool locked) {
     void* view = m_mapping.Map(&m_source, m_blockName.Empty() ? nullptr : m_blockName.GetString(), 1, PAGE_READWRITE, 0,
                                REGISTRY_BLOCK_SIZE);
     if (!view) return nullptr;
@@ -263,34 +194,34 @@ TaskStateTable* DaemonRegistry::MapAndSweep(int locked) {
 }
 
 int DaemonRegistry::CheckRoom() {
-    const int locked = Lock();
-    TaskStateTable* table = MapAndSweep(locked);
-    const int live = table ? ListLiveTasks(table).Count() : -1;
-    Unlock();
+    int live = -1;
+    {
+        TableLock lock(m_mutex.get());
+        if (TaskStateTable* table = MapAndSweep(lock.Held())) live = ListLiveTasks(table).Count();
+    }
     m_mutex.reset();
     m_mapping.Unmap(1);
     return live;
 }
 
 TaskState* DaemonRegistry::Claim(const kovra::C_WString& taskLine) {
-    const int locked = Lock();
     TaskState* record = nullptr;
-    if (TaskStateTable* table = MapAndSweep(locked)) {
-        record = AcquireSlot(table);
-        if (record) SetTaskCommand(taskLine, record, GetCurrentProcessId());
-        m_mapping.Sync();
+    {
+        TableLock lock(m_mutex.get());
+        if (TaskStateTable* table = MapAndSweep(lock.Held())) {
+            record = AcquireSlot(table);
+            if (record) SetTaskCommand(taskLine, record, GetCurrentProcessId());
+            m_mapping.Sync();
+        }
     }
-    Unlock();
     // The task has no further use for the mutex.
     m_mutex.reset();
     return record;
 }
 
 kovra::common::Array<TaskState*> DaemonRegistry::Snapshot() {
-    const int locked = Lock();
-    kovra::common::Array<TaskState*> live = ListLiveTasks(MapAndSweep(locked));
-    Unlock();
-    return live;
+    TableLock lock(m_mutex.get());
+    return ListLiveTasks(MapAndSweep(lock.Held()));
 }
 
 }  // namespace vrek

@@ -10,6 +10,7 @@
 #include "kovra/C_Mutex.h"
 #include "kovra/C_WString.h"
 #include "kovra/common/Array.h"
+#include "tool/ProcessQueries.h"
 
 namespace vrek {
 
@@ -103,27 +104,7 @@ kovra::common::Array<TaskState*> ListLiveTasks(TaskStateTable* block);
 // transactions free, under the mutex, every live record whose pid names no
 // running copy of this executable.
 //
-// What one look-up of a record's pid found.
-struct ProcessLookup {
-    DWORD openError;  // 0 when OpenProcess succeeded, else its GetLastError()
-    bool exited;      // the opened process has ended
-    bool imageKnown;  // imagePath holds the process's image path
-    const wchar_t* imagePath;
-};
-// The decision: gone when OpenProcess says there is no such process
-// (ERROR_INVALID_PARAMETER), when the process has exited, or when it runs an
-// executable of another file name than `ownImagePath` (a reused pid; the
-// file name parts are compared case-insensitively). Any other failure,
-// access denied above all, and an unreadable image path count as alive:
-// a live daemon's record is never freed on a guess.
-bool IsLookupGone(const ProcessLookup& lookup, const wchar_t* ownImagePath);
-// The look-up with the real system calls, then IsLookupGone against this
-// process's own executable; both paths in their long form, since a copy
-// started through a short (8.3) path may know itself by that name.
-//
-// Limit: a copy of the executable under another file name counts as another
-// program, so its records are freed by the others' transactions.
-bool IsTaskProcessGone(unsigned long pid);
+// (The look-up itself: IsTaskProcessGone, tool/ProcessQueries.h.)
 // Frees every live record whose pid `isGone` reports gone; the number freed.
 // The caller holds the mutex.
 int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid) = IsTaskProcessGone);
@@ -179,9 +160,7 @@ private:
 
     // Maps the block (once) and, when `locked`, frees stale records; null
     // when the block cannot be mapped.
-    TaskStateTable* MapAndSweep(int locked);
-    int Lock();
-    void Unlock();
+    TaskStateTable* MapAndSweep(bool locked);
 
     kovra::C_WString m_blockName;
     kovra::C_MappingMemory m_source;

@@ -1,7 +1,6 @@
 #include "tool/Launcher.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <stdio.h>
 
@@ -10,6 +9,7 @@
 #include "kovra/RedirectHandle.h"
 #include "kovra/common/kovra_GetLastName.h"
 #include "tool/DaemonRegistry.h"
+#include "tool/ProcessQueries.h"
 #include "tool/StdStreams.h"
 
 using kovra::C_Process;
@@ -27,20 +27,6 @@ long ParseTaskPid(wchar_t** argv, int argc) {
     if (!last.StartsWith(C_WString(kTaskArgumentPrefix))) return -1;
     int value = last.EncloseInt(12, nullptr, 7, nullptr);
     return value > 0 ? value : -1;
-}
-
-void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long pid) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != 0 && entry.th32ProcessID == pid) {
-            list.Append(entry.th32ParentProcessID);
-            break;
-        }
-    }
-    CloseHandle(snapshot);
 }
 
 namespace {

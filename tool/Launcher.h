@@ -1,7 +1,6 @@
 #pragma once
 
 #include "kovra/C_Process.h"
-#include "kovra/common/List.h"
 #include "tool/TaskSettings.h"
 
 namespace vrek {
@@ -13,10 +12,6 @@ extern const wchar_t kTaskArgumentPrefix[];  // "--pid-task--"
 // The id carried by the task argument (greater than 0), or -1 when this
 // invocation is not a task copy. Only the last argument counts.
 long ParseTaskPid(wchar_t** argv, int argc);
-
-// Appends the parent id of process `pid` to `list`; leaves the list
-// unchanged when the process is not found or the snapshot fails.
-void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long pid);
 
 // The launcher, after a successful parse: checks the daemon table for room
 // (--daemon), applies --dir, starts the detached task copy and prints

@@ -7,6 +7,8 @@
 
 namespace vrek {
 
+using kovra::common::UniqueHandle;
+
 namespace {
 
 const DWORD kPipeReadSize = 64 * 1024;  // one blocking read of a pipe
@@ -36,20 +38,11 @@ private:
 struct Relay::Channel {
     explicit Channel(HANDLE source, bool everyRead) : signalEveryRead(everyRead) {
         InitializeCriticalSection(&lock);
-        dataEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        roomEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         HANDLE self = GetCurrentProcess();
-        if (!source || !DuplicateHandle(self, source, self, &pipe, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-            pipe = nullptr;
+        if (!source || !DuplicateHandle(self, source, self, pipe.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
             closed = true;  // no pipe: nothing will ever come
-        }
     }
-    ~Channel() {
-        if (pipe) CloseHandle(pipe);
-        if (dataEvent) CloseHandle(dataEvent);
-        if (roomEvent) CloseHandle(roomEvent);
-        DeleteCriticalSection(&lock);
-    }
+    ~Channel() { DeleteCriticalSection(&lock); }
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
@@ -63,9 +56,9 @@ struct Relay::Channel {
         return signalEveryRead || first || inbox.size() >= kEarlyEmitBytes;
     }
 
-    HANDLE pipe = nullptr;       // our own duplicate of the read end; null when there is none
-    HANDLE dataEvent = nullptr;  // auto-reset: text arrived, or the pipe closed
-    HANDLE roomEvent = nullptr;  // auto-reset: the relay took the text of a full stream
+    UniqueHandle pipe;  // our own duplicate of the read end; empty when there is none
+    UniqueHandle dataEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: text arrived, or the pipe closed
+    UniqueHandle roomEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay took a full stream's text
     const bool signalEveryRead;
     CRITICAL_SECTION lock;  // guards the fields below
     std::string inbox;      // read and not yet written
@@ -86,7 +79,7 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
             if (channel->abandoned) return 0;
         }
         DWORD got = 0;
-        const BOOL ok = ReadFile(channel->pipe, buffer.data(), kPipeReadSize, &got, nullptr);
+        const BOOL ok = ReadFile(channel->pipe.Get(), buffer.data(), kPipeReadSize, &got, nullptr);
         bool wake = false;
         bool full = false;
         {
@@ -102,10 +95,10 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
                 full = channel->inbox.size() >= kEarlyEmitBytes;
             }
         }
-        if (wake) SetEvent(channel->dataEvent);
+        if (wake) SetEvent(channel->dataEvent.Get());
         if (!ok) return 0;
         while (full) {
-            WaitForSingleObject(channel->roomEvent, INFINITE);
+            WaitForSingleObject(channel->roomEvent.Get(), INFINITE);
             SectionLock hold(channel->lock);
             if (channel->abandoned) return 0;
             full = channel->inbox.size() >= kEarlyEmitBytes;
@@ -159,7 +152,7 @@ Relay::Relay(TaskContext& context, bool readerThreads) : m_context(context) {
             m_polling = true;
             break;
         }
-        m_threads[i] = reinterpret_cast<HANDLE>(thread);
+        m_threads[i].Reset(reinterpret_cast<HANDLE>(thread));
     }
     if (m_polling) {
         // The threads that were made end at once without reading.
@@ -168,8 +161,8 @@ Relay::Relay(TaskContext& context, bool readerThreads) : m_context(context) {
             channel->abandoned = true;
         }
     }
-    for (HANDLE thread : m_threads)
-        if (thread) ResumeThread(thread);
+    for (const UniqueHandle& thread : m_threads)
+        if (thread) ResumeThread(thread.Get());
 }
 
 Relay::~Relay() {
@@ -178,26 +171,22 @@ Relay::~Relay() {
         channel->abandoned = true;
     }
     // A reader paused for room goes now; one blocked in its read ends with
-    // the pipe or the process.
-    SetEvent(m_out->roomEvent);
-    SetEvent(m_err->roomEvent);
-    for (HANDLE& thread : m_threads) {
-        if (thread) CloseHandle(thread);
-        thread = nullptr;
-    }
+    // the pipe or the process (its thread handle closes with the relay).
+    SetEvent(m_out->roomEvent.Get());
+    SetEvent(m_err->roomEvent.Get());
 }
 
 bool Relay::PollChannel(Channel& channel) {
     if (channel.closed) return false;
     DWORD available = 0;
-    if (!PeekNamedPipe(channel.pipe, nullptr, 0, nullptr, &available, nullptr)) {
+    if (!PeekNamedPipe(channel.pipe.Get(), nullptr, 0, nullptr, &available, nullptr)) {
         channel.closed = true;
         return true;
     }
     if (available == 0) return false;
     std::vector<char> buffer(available < kPipeReadSize ? available : kPipeReadSize);
     DWORD got = 0;
-    if (!ReadFile(channel.pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    if (!ReadFile(channel.pipe.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
         channel.closed = true;
         return true;
     }
@@ -217,7 +206,7 @@ void Relay::Emit(Channel& channel, FILE* stream) {
         channel.inbox.assign(m_batch, due, std::string::npos);
         channel.arrived = 0;
     }
-    SetEvent(channel.roomEvent);
+    SetEvent(channel.roomEvent.Get());
     if (due == 0) return;
     WriteLeadingNewline(m_context);
     WriteBytes(m_batch.data(), due, stream);
@@ -225,7 +214,7 @@ void Relay::Emit(Channel& channel, FILE* stream) {
 
 void Relay::Run() {
     const bool everyArrival = m_context.settings.flushMode != FLUSH_NONE;
-    HANDLE waits[] = {m_out->dataEvent, m_err->dataEvent, g_stopEvent};
+    HANDLE waits[] = {m_out->dataEvent.Get(), m_err->dataEvent.Get(), g_stopEvent};
     const DWORD waitCount = g_stopEvent ? 3 : 2;
     DWORD lastEmit = timeGetTime();
     for (;;) {

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "kovra/C_StringMemory.h"
-#include "tool/TaskRunner.h"
+#include "kovra/common/UniqueHandle.h"
+#include "tool/TaskContext.h"
 
 namespace vrek {
 
@@ -81,7 +82,7 @@ private:
     TaskContext& m_context;
     std::shared_ptr<Channel> m_out;
     std::shared_ptr<Channel> m_err;
-    HANDLE m_threads[2] = {nullptr, nullptr};
+    kovra::common::UniqueHandle m_threads[2];
     bool m_polling = false;
     std::string m_batch;  // the lines being written, reused between emissions
 };

@@ -1,10 +1,13 @@
 #include "tool/StdStreams.h"
 
+#include "kovra/common/UniqueHandle.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
 
 using kovra::C_WString;
 
@@ -68,16 +71,14 @@ bool AttachStream(FILE* stream, int fd) {
 }  // namespace
 
 bool BindStdStreamByHandle(int which, const wchar_t* fileName) {
-    HANDLE handle = OpenTarget(which, fileName);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    kovra::common::UniqueFileHandle handle(OpenTarget(which, fileName));
+    if (!handle) return false;
 
     int mode = which == STREAM_IN ? _O_RDONLY : _O_WRONLY;
     mode |= (fileName && which != STREAM_IN) ? _O_BINARY : _O_TEXT;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), mode);
-    if (fd < 0) {
-        CloseHandle(handle);
-        return false;
-    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), mode);
+    if (fd < 0) return false;
+    (void)handle.Release();  // the descriptor owns it now
     // _dup2 puts an inheritable duplicate at the standard descriptor and
     // makes it the standard handle of that kind.
     int dup = _dup2(fd, which);
@@ -127,6 +128,18 @@ C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
         length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
     if (reason) LocalFree(reason);
     return C_WString::Stringf(L"ファイルを開けませんでした: %ls (%ls)", shown.GetString(), because.GetString());
+}
+
+void PrintPrompt() { PrintPromptTo(stdout); }
+
+void PrintPromptTo(FILE* stream) {
+    char directory[1024];
+    memset(directory, 0, sizeof directory);
+    DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
+    if (n == 0 || n >= sizeof directory) return;
+    fwrite(directory, 1, n, stream);
+    fwrite(">", 1, 1, stream);
+    fflush(stream);
 }
 
 bool BindStdStream(int which, const wchar_t* fileName) {

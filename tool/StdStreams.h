@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stdio.h>
+
 #include "kovra/C_WString.h"
 
 namespace vrek {
@@ -33,6 +35,11 @@ bool ShareStdStream(int which, int from);
 // The line that reports a file target that could not be opened: its full
 // path and the system's text for `error`.
 kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long error);
+
+// Writes the current directory and ">" to standard output (or `stream`),
+// without a line end; nothing when the directory cannot be read.
+void PrintPrompt();
+void PrintPromptTo(FILE* stream);
 
 // Whether two file names name the same file: their full paths compared
 // case-insensitively, as the file system compares them.

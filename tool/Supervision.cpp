@@ -4,10 +4,10 @@
 
 #include <stdio.h>
 
-#include "kovra/common/List.h"
 #include "tool/DaemonRegistry.h"
-#include "tool/Launcher.h"
-#include "tool/TaskRunner.h"
+#include "tool/ProcessQueries.h"
+#include "tool/StdStreams.h"
+#include "tool/TaskContext.h"
 
 namespace vrek {
 
@@ -17,15 +17,6 @@ namespace {
 
 const DWORD kWatchPeriodMs = 100;
 
-// Whether the command is gone: its process has ended, no process has its id
-// any more, or the id now belongs to a process that the task did not start.
-bool CommandGone(HANDLE handle, unsigned long commandId) {
-    if (handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return true;
-    kovra::common::List<unsigned long> parents;
-    GetParentProcessIds(parents, commandId);
-    return parents.Empty() || parents.First() != GetCurrentProcessId();
-}
-
 // Ends the command by force: the job it runs in (everything it started, so
 // no helper lives on unlisted), then its own process as before.
 void KillCommand(TaskContext& context) {
@@ -33,22 +24,21 @@ void KillCommand(TaskContext& context) {
     context.process.Terminate();
 }
 
-// One attempt to suspend the command's primary thread.
+// One attempt to suspend the command's primary thread: the record's state
+// afterwards, 5 (ZRun) when the command was running and is now suspended
+// (previous suspend count 0), 4 (Zombie) when the attempt failed or it was
+// already suspended.
 unsigned char SuspendCommand(unsigned long threadId) {
-    DWORD previous = static_cast<DWORD>(-1);
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId);
-    if (thread) {
-        previous = SuspendThread(thread);
-        CloseHandle(thread);
-    }
-    return StateAfterSuspend(previous);
+    kovra::common::UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId));
+    const DWORD previous = thread ? SuspendThread(thread.Get()) : static_cast<DWORD>(-1);
+    return previous == 0 ? TASK_STATE_ZRUN : TASK_STATE_ZOMBIE;
 }
 
 void WatchCommand(TaskContext& context, HANDLE handle, unsigned long commandId, unsigned long threadId) {
     bool suspendTried = false;
     const DWORD start = timeGetTime();
     for (;;) {
-        if (CommandGone(handle, commandId)) return;
+        if (IsCommandGone(handle, commandId)) return;
         if (GetTaskSignal(context.record) == TASK_SIGNAL_KILL) {
             KillCommand(context);
             return;
@@ -73,9 +63,6 @@ bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send) {
     return send(CTRL_C_EVENT, commandId) != FALSE;
 }
 
-unsigned char StateAfterSuspend(DWORD previousSuspendCount) {
-    return previousSuspendCount == 0 ? TASK_STATE_ZRUN : TASK_STATE_ZOMBIE;
-}
 
 int RunStopSequence(TaskContext& context) {
     if (context.record) SetTaskState(context.record, TASK_STATE_SIGNAL);
@@ -83,9 +70,9 @@ int RunStopSequence(TaskContext& context) {
     const unsigned long threadId = context.process.GetThreadId();
     // A duplicate of the command's handle keeps the watch able to see its
     // end after Terminate's cleanup has closed the object's own.
-    HANDLE handle = nullptr;
+    kovra::common::UniqueHandle handle;
     if (context.process.GetHandle())
-        DuplicateHandle(GetCurrentProcess(), context.process.GetHandle(), GetCurrentProcess(), &handle,
+        DuplicateHandle(GetCurrentProcess(), context.process.GetHandle(), GetCurrentProcess(), handle.Put(),
                         SYNCHRONIZE, FALSE, 0);
 
     if (!PassStopToConsole(commandId) && context.record) {
@@ -94,8 +81,7 @@ int RunStopSequence(TaskContext& context) {
             KillCommand(context);
     }
 
-    if (context.record && commandId != kovra::NO_PROCESS) WatchCommand(context, handle, commandId, threadId);
-    if (handle) CloseHandle(handle);
+    if (context.record && commandId != kovra::NO_PROCESS) WatchCommand(context, handle.Get(), commandId, threadId);
     // A Kill ends what the command started even when the command itself
     // went first (its window closed, say).
     if (context.record && context.job && GetTaskSignal(context.record) == TASK_SIGNAL_KILL)

@@ -25,9 +25,4 @@ using ConsoleEventSender = BOOL(WINAPI*)(DWORD event, DWORD processGroup);
 // sent. False when neither could be sent (the task has no console).
 bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send = GenerateConsoleCtrlEvent);
 
-// The record state after the single suspension attempt: 5 (ZRun) when the
-// command was running and is now suspended (previous suspend count 0), 4
-// (Zombie) when the attempt failed or it was already suspended.
-unsigned char StateAfterSuspend(DWORD previousSuspendCount);
-
 }  // namespace vrek

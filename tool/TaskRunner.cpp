@@ -1,14 +1,11 @@
 #include "tool/TaskRunner.h"
 
 #include <windows.h>
-#include <winternl.h>
 
 #include <conio.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <string.h>
 
-#include <cstddef>
 #include <memory>
 
 #include "kovra/C_String.h"
@@ -18,6 +15,8 @@
 #include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
+#include "tool/TaskConsole.h"
+#include "tool/TaskContext.h"
 
 using kovra::C_Process;
 using kovra::C_String;
@@ -25,48 +24,9 @@ using kovra::C_WString;
 
 namespace vrek {
 
-volatile LONG g_stopRequested = 0;
-HANDLE g_stopEvent = nullptr;
-
 namespace {
 
 const DWORD kCheckPeriodMs = 100;  // a registered or flushing task looks up this often
-
-// RTL_USER_PROCESS_PARAMETERS as the system lays it out; the SDK's header
-// declares only its first fields.
-struct ProcessParametersLayout {
-    ULONG MaximumLength;
-    ULONG Length;
-    ULONG Flags;
-    ULONG DebugFlags;
-    HANDLE ConsoleHandle;
-    ULONG ConsoleFlags;
-    HANDLE StandardInput;
-    HANDLE StandardOutput;
-    HANDLE StandardError;
-    UNICODE_STRING CurrentDirectoryPath;
-    HANDLE CurrentDirectoryHandle;
-    UNICODE_STRING DllPath;
-    UNICODE_STRING ImagePathName;
-    UNICODE_STRING CommandLine;
-    PVOID Environment;
-    ULONG StartingX;
-    ULONG StartingY;
-    ULONG CountX;
-    ULONG CountY;
-    ULONG CountCharsX;
-    ULONG CountCharsY;
-    ULONG FillAttribute;
-    ULONG WindowFlags;
-    ULONG ShowWindowFlags;
-};
-#if defined(_WIN64)
-static_assert(offsetof(ProcessParametersLayout, ImagePathName) == 0x60, "x64 process parameters layout");
-static_assert(offsetof(ProcessParametersLayout, WindowFlags) == 0xA4, "x64 process parameters layout");
-static_assert(offsetof(ProcessParametersLayout, ShowWindowFlags) == 0xA8, "x64 process parameters layout");
-#endif
-
-bool StopFlagSet() { return InterlockedCompareExchange(&g_stopRequested, 0, 0) != 0; }
 
 void WriteBytes(const void* data, size_t size, FILE* stream) {
     if (size > 0) fwrite(data, 1, size, stream);
@@ -109,25 +69,6 @@ void WaitOutDelay(TaskContext& context) {
     }
     timeEndPeriod(1);
     if (context.record) SetTaskState(context.record, TASK_STATE_RUN);
-}
-
-void SetUpConsole(TaskContext& context, unsigned long shellPid) {
-    int needsNewConsole = 0;
-    int fallsBackToConsole = 0;
-    int needsParent = GetConsoleNeeds(context.settings, needsNewConsole, fallsBackToConsole);
-    if (needsParent) {
-        if (AttachConsole(shellPid)) {
-            SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-            context.settings.hide = 1;
-        } else if (fallsBackToConsole) {
-            context.consoleAllocated = AllocVisibleConsole() != FALSE;
-        }
-    }
-    if (needsNewConsole && !context.consoleAllocated) context.consoleAllocated = AllocVisibleConsole() != FALSE;
-    if (context.consoleAllocated) {
-        SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-        context.settings.hide = 1;
-    }
 }
 
 // What SetUpStreams made of the task's streams.
@@ -344,78 +285,6 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
 }
 
 }  // namespace
-
-TaskContext::TaskContext(TaskSettings& s, C_Process& p) : settings(s), process(p) {}
-
-TaskContext::~TaskContext() { ReleaseRecord(); }
-
-void TaskContext::ReleaseRecord() {
-    // Once only: after the release another task may claim the record, and a
-    // second write of state 0 would wipe its live registration.
-    if (!record) return;
-    SetTaskState(record, TASK_STATE_DEAD);
-    record = nullptr;
-}
-
-void CheckStop(const TaskContext& context, bool withSignal) {
-    if (StopFlagSet()) throw StopRequest();
-    if (withSignal && context.record && GetTaskSignal(context.record) != TASK_SIGNAL_NONE) throw StopRequest();
-}
-
-BOOL WINAPI OnConsoleCtrl(DWORD type) {
-    switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        InterlockedExchange(&g_stopRequested, 1);
-        if (g_stopEvent) SetEvent(g_stopEvent);
-        break;
-    default:
-        break;
-    }
-    return TRUE;
-}
-
-StartupWindowFields GetStartupWindowFields() {
-    StartupWindowFields fields = {nullptr, nullptr};
-    // The process environment block, through ntdll's documented query.
-    using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryProcess>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
-        return fields;
-    PPEB peb = basic.PebBaseAddress;
-    if (!peb || !peb->ProcessParameters) return fields;
-    auto* params = reinterpret_cast<ProcessParametersLayout*>(peb->ProcessParameters);
-    fields.windowFlags = &params->WindowFlags;
-    fields.showWindowFlags = &params->ShowWindowFlags;
-    return fields;
-}
-
-void PatchStartupWindowFields(const StartupWindowFields& fields) {
-    if (!fields.windowFlags || !fields.showWindowFlags) return;
-    *fields.windowFlags |= STARTF_USESHOWWINDOW;
-    *fields.showWindowFlags = SW_SHOW;
-}
-
-BOOL AllocVisibleConsole() {
-    PatchStartupWindowFields(GetStartupWindowFields());
-    return AllocConsole();
-}
-
-void PrintPrompt() { PrintPromptTo(stdout); }
-
-void PrintPromptTo(FILE* stream) {
-    char directory[1024];
-    memset(directory, 0, sizeof directory);
-    DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-    if (n == 0 || n >= sizeof directory) return;
-    WriteBytes(directory, n, stream);
-    WriteBytes(">", 1, stream);
-    fflush(stream);
-}
 
 int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& settings, C_Process& process) {
     TaskContext context(settings, process);

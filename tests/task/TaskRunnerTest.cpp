@@ -12,10 +12,12 @@
 #include "support/TestSupport.h"
 #include "tool/DaemonRegistry.h"
 #include "tool/Launcher.h"
+#include "tool/ProcessQueries.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
 #include "tool/Relay.h"
-#include "tool/TaskRunner.h"
+#include "tool/TaskConsole.h"
+#include "tool/TaskContext.h"
 #include "tool/TaskSettings.h"
 
 using testsupport::ReadFileBytes;
@@ -190,17 +192,30 @@ TEST(Console, TheControlHandlerRequestsAStopForTheFourEventsAndTakesAll) {
     EXPECT_EQ(0, vrek::g_stopRequested);
 }
 
-TEST(Console, TheShowWindowPatchMarksTheStartupParameters) {
-    ULONG flags = STARTF_USESTDHANDLES;
-    ULONG show = SW_HIDE;
-    vrek::PatchStartupWindowFields({&flags, &show});
-    EXPECT_EQ(static_cast<ULONG>(STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW), flags);
-    EXPECT_EQ(static_cast<ULONG>(SW_SHOW), show);
-    vrek::PatchStartupWindowFields({nullptr, nullptr});  // nothing to patch, nothing touched
-
+// Exits with the show state its start-up parameters record (100 when none
+// is recorded, 101 when the fields cannot be found).
+TEST_CHILD(showstate) {
+    (void)argc;
+    (void)argv;
     vrek::StartupWindowFields own = vrek::GetStartupWindowFields();
-    ASSERT_NE(nullptr, own.windowFlags);
-    ASSERT_NE(nullptr, own.showWindowFlags);
+    if (!own.windowFlags || !own.showWindowFlags) return 101;
+    return (*own.windowFlags & STARTF_USESHOWWINDOW) ? static_cast<int>(*own.showWindowFlags) : 100;
+}
+
+TEST(Console, TheFieldsThePatchChangesAreTheStartupParametersTheSystemRecorded) {
+    std::wstring line = testsupport::ChildCommand(L"showstate");
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOWMINNOACTIVE;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    DWORD code = 0;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(pi.hProcess, 30000));
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(static_cast<DWORD>(SW_SHOWMINNOACTIVE), code);
 }
 
 TEST(Console, ANewConsoleWindowIsShownAlthoughTheTaskStartedHidden) {
@@ -257,12 +272,6 @@ TEST(Supervision, TheStopGoesToTheCommandsGroupBreakFirst) {
     g_sent.clear();
     EXPECT_FALSE(vrek::PassStopToConsole(0xFFFFFFFF, RecordingSender)) << "no command";
     EXPECT_TRUE(g_sent.empty());
-}
-
-TEST(Supervision, TheSuspensionAttemptDecidesBetweenZombieAndZRun) {
-    EXPECT_EQ(vrek::TASK_STATE_ZRUN, vrek::StateAfterSuspend(0));
-    EXPECT_EQ(vrek::TASK_STATE_ZOMBIE, vrek::StateAfterSuspend(1));
-    EXPECT_EQ(vrek::TASK_STATE_ZOMBIE, vrek::StateAfterSuspend(static_cast<DWORD>(-1)));
 }
 
 TEST(Supervision, TheStopSequenceFreesTheRecordOnceSoALaterClaimSurvivesTheTasksEnd) {
