@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <cwchar>
 #include <new>
+#include <utility>
 
 #include "kovra/C_Memory.h"
 #include "kovra/C_String.h"
 #include "kovra/C_WString.h"
 
 namespace kovra {
+
+using common::UniqueHandle;
 
 namespace {
 
@@ -50,32 +53,19 @@ bool PastDeadline(DWORD start, DWORD timeout) {
     return timeout != INFINITE && timeGetTime() - start > timeout;
 }
 
-void CloseIfSet(HANDLE& handle) {
-    if (handle) CloseHandle(handle);
-    handle = nullptr;
-}
-
-// An anonymous pipe whose child's end is inheritable and whose parent's end
-// is a non-inheritable duplicate, so that no other child inherits it and
-// keeps the pipe open.
-bool MakePipe(HANDLE* childEnd, HANDLE* parentEnd, bool parentWrites) {
+// An anonymous pipe whose child's end (theirs) is inheritable and whose
+// parent's end (ours) is a non-inheritable duplicate, so that no other child
+// inherits it and keeps the pipe open. On failure nothing is left open and
+// GetLastError() says why (the owners keep it while they close).
+bool MakePipe(UniqueHandle& theirs, UniqueHandle& ours, bool parentWrites) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
-    HANDLE& parentOriginal = parentWrites ? writeEnd : readEnd;
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return false;
+    UniqueHandle& parentOriginal = parentWrites ? writeEnd : readEnd;
     HANDLE self = GetCurrentProcess();
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(self, parentOriginal, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        DWORD error = GetLastError();
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
-        SetLastError(error);
-        return false;
-    }
-    CloseHandle(parentOriginal);
-    *parentEnd = copy;
-    *childEnd = parentWrites ? readEnd : writeEnd;
+    if (!DuplicateHandle(self, parentOriginal.Get(), self, ours.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) return false;
+    theirs = std::move(parentWrites ? readEnd : writeEnd);
     return true;
 }
 
@@ -117,11 +107,7 @@ BOOL CALLBACK CloseFirstWindowOf(HWND window, LPARAM param) {
 }  // namespace
 
 C_Process::C_Process()
-    : m_stdoutRead(nullptr),
-      m_stdinWrite(nullptr),
-      m_stderrRead(nullptr),
-      m_process(nullptr),
-      m_processId(NO_PROCESS),
+    : m_processId(NO_PROCESS),
       m_threadId(NO_PROCESS),
       m_exitCodeKnown(0),
       m_in(nullptr),
@@ -136,7 +122,7 @@ C_Process::~C_Process() { Cleanup(); }
 unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
                              const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
                              SECURITY_ATTRIBUTES* threadAttributes) {
-    if (m_process) {
+    if (m_process.Get()) {
         SetLastError(ERROR_BUSY);
         return NO_PROCESS;
     }
@@ -166,36 +152,26 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
                          mode == RUN_PIPE_IN_OUT_ERR;
     const bool pipeErr = mode == RUN_PIPE_OUT_ERR || mode == RUN_PIPE_IN_OUT_ERR;
 
-    // Child's ends (inheritable) and parent's ends of the pipes of this call.
-    HANDLE childIn = nullptr, parentIn = nullptr;
-    HANDLE childOut = nullptr, parentOut = nullptr;
-    HANDLE childErr = nullptr, parentErr = nullptr;
-    auto closeAll = [&]() {
-        DWORD error = GetLastError();
-        CloseIfSet(childIn);
-        CloseIfSet(parentIn);
-        CloseIfSet(childOut);
-        CloseIfSet(parentOut);
-        CloseIfSet(childErr);
-        CloseIfSet(parentErr);
-        SetLastError(error);
-    };
+    // Child's ends (theirs, inheritable) and parent's ends (ours) of the
+    // pipes of this call. Every way out closes what is still held here, and
+    // the owners keep the last error while they close.
+    UniqueHandle childIn, parentIn;
+    UniqueHandle childOut, parentOut;
+    UniqueHandle childErr, parentErr;
 
     BOOL inherit = FALSE;
     if (pipeIn || pipeOut) {
         inherit = TRUE;
         startup.dwFlags |= STARTF_USESTDHANDLES;
-        if ((pipeIn && !MakePipe(&childIn, &parentIn, true)) || (pipeOut && !MakePipe(&childOut, &parentOut, false)) ||
-            (pipeErr && !MakePipe(&childErr, &parentErr, false))) {
-            closeAll();
+        if ((pipeIn && !MakePipe(childIn, parentIn, true)) || (pipeOut && !MakePipe(childOut, parentOut, false)) ||
+            (pipeErr && !MakePipe(childErr, parentErr, false)))
             return NO_PROCESS;
-        }
         // Streams without a pipe take their redirect, else the parent's handle.
         _ifneed_redirect_set(&startup, 1, !pipeIn, !pipeOut, !pipeOut);
-        if (pipeIn) startup.hStdInput = childIn;
+        if (pipeIn) startup.hStdInput = childIn.Get();
         if (pipeOut) {
-            startup.hStdOutput = childOut;
-            startup.hStdError = pipeErr ? childErr : childOut;
+            startup.hStdOutput = childOut.Get();
+            startup.hStdError = pipeErr ? childErr.Get() : childOut.Get();
         }
     } else {
         int used = _ifneed_redirect_set(&startup, 1, 1, 1, 1);
@@ -226,7 +202,6 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     // CreateProcessW may write into the command line.
     wchar_t* line = new (std::nothrow) wchar_t[length + 1];
     if (!line) {
-        closeAll();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NO_PROCESS;
     }
@@ -237,27 +212,23 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     DWORD error = GetLastError();
     delete[] line;
     if (!started) {
-        closeAll();
         SetLastError(error);
         return NO_PROCESS;
     }
 
     CloseHandle(info.hThread);
-    // The child holds its own copies now; ours would keep the pipes open
-    // after the child's end.
-    CloseIfSet(childIn);
-    CloseIfSet(childOut);
-    CloseIfSet(childErr);
-    m_stdinWrite = parentIn;
-    m_stdoutRead = parentOut;
-    m_stderrRead = parentErr;
-    m_process = info.hProcess;
+    // The child holds its own copies of theirs now (closed on the way out:
+    // ours would keep the pipes open after the child's end).
+    m_stdinWrite = std::move(parentIn);
+    m_stdoutRead = std::move(parentOut);
+    m_stderrRead = std::move(parentErr);
+    m_process.Reset(info.hProcess);
     m_processId = info.dwProcessId;
     m_threadId = info.dwThreadId;
     m_exitCodeKnown = 0;
     m_stdoutState = PipeState();
     m_stderrState = PipeState();
-    if (waitIdle) WaitForInputIdle(m_process, INFINITE);
+    if (waitIdle) WaitForInputIdle(m_process.Get(), INFINITE);
     return m_processId;
 }
 
@@ -293,21 +264,21 @@ void C_Process::SetRedirectHandle(FileHandle* in, FileHandle* out, FileHandle* e
 }
 
 int C_Process::ReaderStream(C_Memory* buffer, int size, int timeout) {
-    return _read_stream(m_stdoutRead, buffer, size, timeout);
+    return _read_stream(m_stdoutRead.Get(), buffer, size, timeout);
 }
 
 int C_Process::ReaderErrorStream(C_Memory* buffer, int size, int timeout) {
-    return _read_stream(m_stderrRead, buffer, size, timeout);
+    return _read_stream(m_stderrRead.Get(), buffer, size, timeout);
 }
 
-bool C_Process::HasEnded() const { return !m_process || WaitForSingleObject(m_process, 0) != WAIT_TIMEOUT; }
+bool C_Process::HasEnded() const { return !m_process || WaitForSingleObject(m_process.Get(), 0) != WAIT_TIMEOUT; }
 
 void C_Process::RecordExitCode() {
     if (m_exitCodeKnown || !m_process) return;
-    DWORD state = WaitForSingleObject(m_process, 0);
+    DWORD state = WaitForSingleObject(m_process.Get(), 0);
     if (state == WAIT_TIMEOUT) return;
     DWORD code = 0;
-    if (!GetExitCodeProcess(m_process, &code)) return;
+    if (!GetExitCodeProcess(m_process.Get(), &code)) return;
     // Without a usable wait, only a code other than the running mark is final.
     if (state != WAIT_OBJECT_0 && code == STILL_ACTIVE) return;
     m_exitCode = static_cast<int>(code);
@@ -316,8 +287,8 @@ void C_Process::RecordExitCode() {
 
 C_Process::PipeState* C_Process::StateOf(HANDLE pipe) {
     if (!pipe) return nullptr;
-    if (pipe == m_stdoutRead) return &m_stdoutState;
-    if (pipe == m_stderrRead) return &m_stderrState;
+    if (pipe == m_stdoutRead.Get()) return &m_stdoutState;
+    if (pipe == m_stderrRead.Get()) return &m_stderrState;
     return nullptr;
 }
 
@@ -348,8 +319,8 @@ void C_Process::IdleWait(LONGLONG& yieldUntil, bool recentlyActive, DWORD start,
     // One step past the deadline, so the next look sees it passed.
     if (wait != INFINITE) ++wait;
     if (wait > kPollWait) wait = kPollWait;
-    if (m_process) {
-        WaitForSingleObject(m_process, wait);
+    if (m_process.Get()) {
+        WaitForSingleObject(m_process.Get(), wait);
     } else {
         Sleep(wait);
     }
@@ -395,7 +366,7 @@ int C_Process::_read_stream(HANDLE pipe, C_Memory* buffer, int size, int timeout
 int C_Process::Read(C_Memory* buffer, unsigned long timeout) {
     if (!buffer) return 0;
     const DWORD start = timeGetTime();
-    HANDLE pipe = m_stdoutRead;
+    HANDLE pipe = m_stdoutRead.Get();
     PipeState* state = StateOf(pipe);
     bool active = state && state->active;
     unsigned long count = 0;
@@ -447,9 +418,9 @@ int C_Process::_is_readable(HANDLE pipe, unsigned long* available) {
     return 1;
 }
 
-int C_Process::IsReadable_stdout(unsigned long* available) { return _is_readable(m_stdoutRead, available); }
+int C_Process::IsReadable_stdout(unsigned long* available) { return _is_readable(m_stdoutRead.Get(), available); }
 
-int C_Process::IsReadable_stderr(unsigned long* available) { return _is_readable(m_stderrRead, available); }
+int C_Process::IsReadable_stderr(unsigned long* available) { return _is_readable(m_stderrRead.Get(), available); }
 
 int C_Process::Write(const void* data, unsigned int size, unsigned long timeout) {
     if (!m_stdinWrite || !data || size == 0) return 0;
@@ -459,7 +430,7 @@ int C_Process::Write(const void* data, unsigned int size, unsigned long timeout)
     for (;;) {
         bool ended = HasEnded();
         DWORD put = 0;
-        if (!WriteFile(m_stdinWrite, bytes + written, size - written, &put, nullptr)) {
+        if (!WriteFile(m_stdinWrite.Get(), bytes + written, size - written, &put, nullptr)) {
             // The reading side is gone (or the handle is broken): retrying
             // cannot succeed.
             written += put;
@@ -470,7 +441,7 @@ int C_Process::Write(const void* data, unsigned int size, unsigned long timeout)
         if (put == 0) {
             DWORD wait = Remaining(start, timeout);
             if (wait > kPollWait) wait = kPollWait;
-            WaitForSingleObject(m_process, wait);
+            WaitForSingleObject(m_process.Get(), wait);
         }
     }
     return static_cast<int>(written);
@@ -486,12 +457,12 @@ int C_Process::WriteLineW(const C_WString& line, unsigned long timeout) { return
 
 int C_Process::WriteLine(const C_WString& line, unsigned long timeout) { return WriteLineW(line, timeout); }
 
-void C_Process::EndWrite() { CloseIfSet(m_stdinWrite); }
+void C_Process::EndWrite() { m_stdinWrite.Reset(); }
 
 int C_Process::Join(unsigned long timeout) {
     if (!m_process) return 2;
     EndWrite();
-    DWORD result = WaitForSingleObject(m_process, timeout);
+    DWORD result = WaitForSingleObject(m_process.Get(), timeout);
     if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
         Cleanup();
         return 0;
@@ -510,10 +481,10 @@ int C_Process::TryExit() { return Exit(1000); }
 
 void C_Process::Terminate() {
     if (!m_process) return;
-    if (!TerminateProcess(m_process, 0xFFFFFFFF)) return;
+    if (!TerminateProcess(m_process.Get(), 0xFFFFFFFF)) return;
     // Termination completes asynchronously; until it has, the system still
     // reports STILL_ACTIVE, which must not be recorded as the code.
-    WaitForSingleObject(m_process, 1000);
+    WaitForSingleObject(m_process.Get(), 1000);
     Cleanup();
 }
 
@@ -525,19 +496,19 @@ int C_Process::GetExitCode(int* known) {
     }
     if (known) *known = 0;
     // A child that still runs: the system's running mark, not a final code.
-    if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) return static_cast<int>(STILL_ACTIVE);
+    if (m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) return static_cast<int>(STILL_ACTIVE);
     return -1;
 }
 
-int C_Process::IsExist() const { return m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT ? 1 : 0; }
+int C_Process::IsExist() const { return m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT ? 1 : 0; }
 
 void C_Process::Cleanup() {
     RecordExitCode();
     _close_redirect();
-    CloseIfSet(m_stdoutRead);
-    CloseIfSet(m_stdinWrite);
-    CloseIfSet(m_stderrRead);
-    CloseIfSet(m_process);
+    m_stdoutRead.Reset();
+    m_stdinWrite.Reset();
+    m_stderrRead.Reset();
+    m_process.Reset();
     m_processId = NO_PROCESS;
     m_threadId = NO_PROCESS;
     m_stdoutState = PipeState();

@@ -4,6 +4,7 @@
 
 #include "kovra/FileHandle.h"
 #include "kovra/KovraApi.h"
+#include "kovra/common/UniqueHandle.h"
 
 namespace kovra {
 
@@ -154,15 +155,15 @@ public:
     int GetExitCode(int* known);
     // 1 while the held child runs.
     int IsExist() const;
-    HANDLE GetHandle() const { return m_process; }
+    HANDLE GetHandle() const { return m_process.Get(); }
     // The parent's read ends of the output and error pipes (null when the
     // pipe mode made none), for a caller that reads them in its own way:
     // from threads with blocking reads, say. Read a pipe either so or with
     // the Reader calls, not both (their peeks keep count of what they saw).
     // The object still owns the handles and closes them at Cleanup: a reader
     // that may still be blocked then reads a duplicate of its own.
-    HANDLE GetStdoutPipe() const { return m_stdoutRead; }
-    HANDLE GetStderrPipe() const { return m_stderrRead; }
+    HANDLE GetStdoutPipe() const { return m_stdoutRead.Get(); }
+    HANDLE GetStderrPipe() const { return m_stderrRead.Get(); }
     unsigned long GetProcessID() const { return m_processId; }
     unsigned long GetThreadId() const { return m_threadId; }
 
@@ -212,10 +213,10 @@ private:
     // at most 10 ms, never much past the deadline.
     void IdleWait(LONGLONG& yieldUntil, bool recentlyActive, DWORD start, DWORD timeout);
 
-    HANDLE m_stdoutRead;  // parent's ends: null when none
-    HANDLE m_stdinWrite;
-    HANDLE m_stderrRead;
-    HANDLE m_process;  // null when no child is held
+    common::UniqueHandle m_stdoutRead;  // parent's ends: empty when none
+    common::UniqueHandle m_stdinWrite;
+    common::UniqueHandle m_stderrRead;
+    common::UniqueHandle m_process;  // empty when no child is held
     unsigned long m_processId;
     unsigned long m_threadId;
     int m_exitCodeKnown;

@@ -134,7 +134,7 @@ public:
     // The launcher's room check: -1 when the table cannot be mapped, else
     // the number of live records (20: full). Reserves nothing, and releases
     // the mutex, the mapping and its source afterwards: the object is spent.
-    int CheckRoom();
+    [[nodiscard]] int CheckRoom();
 
     // The task's claim: takes a record and fills it with `taskLine` and this
     // process's id, flushes, unlocks and closes the mutex handle. The mapping
@@ -142,7 +142,7 @@ public:
     // block alive while the daemon runs. The record, or null when the table
     // cannot be mapped or is full (the task then runs unregistered). One
     // claim per object.
-    TaskState* Claim(const kovra::C_WString& taskLine);
+    [[nodiscard]] TaskState* Claim(const kovra::C_WString& taskLine);
 
     // The manager's snapshot: the live records in record order, pointers into
     // the block (values read through them later are the live ones). The block

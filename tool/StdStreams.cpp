@@ -88,6 +88,8 @@ bool BindStdStreamByHandle(int which, const wchar_t* fileName) {
     return AttachStream(StreamOf(which), which);
 }
 
+void ClearStdHandle(int which) { SetStdHandle(StdHandleId(which), nullptr); }
+
 bool ShareStdStream(int which, int from) {
     fflush(StreamOf(from));
     const int fd = _fileno(StreamOf(from));

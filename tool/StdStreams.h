@@ -17,20 +17,24 @@ enum StdStreamIndex { STREAM_IN = 0, STREAM_OUT = 1, STREAM_ERR = 2 };
 // kind, which a command started with inherited handles then receives.
 // First the C runtime's own reopening (_wfreopen, freopen "CON"); when that
 // fails, BindStdStreamByHandle. True when the stream is bound.
-bool BindStdStream(int which, const wchar_t* fileName);
+[[nodiscard]] bool BindStdStream(int which, const wchar_t* fileName);
 
 // The other way, also right on Windows: opens the file (or "CONIN$" /
 // "CONOUT$") with CreateFileW, makes it the standard handle and the C
 // runtime descriptor 0, 1 or 2, and attaches the stream to that descriptor.
 // Needed where the runtime refuses to reopen a stream that started without a
 // descriptor (a detached process under Wine).
-bool BindStdStreamByHandle(int which, const wchar_t* fileName);
+[[nodiscard]] bool BindStdStreamByHandle(int which, const wchar_t* fileName);
+
+// Leaves the process without a standard handle of that kind, so that a
+// command started with inherited handles receives none.
+void ClearStdHandle(int which);
 
 // Makes the standard stream `which` write where `from` writes: the same open
 // file (one file position), so that bytes of both reach it in the order
 // written. The standard handle follows. False (GetLastError() says why) when
 // `from` has no descriptor or the duplication fails.
-bool ShareStdStream(int which, int from);
+[[nodiscard]] bool ShareStdStream(int which, int from);
 
 // The line that reports a file target that could not be opened: its full
 // path and the system's text for `error`.

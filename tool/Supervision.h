@@ -15,7 +15,7 @@ extern DWORD g_watchSuspendAfterMs;
 // on to the command, watches a registered task's command until it is gone
 // (ending it by force on Kill), redraws the prompt where output was written,
 // and frees the record. Returns 2, the exit status of a stopped task.
-int RunStopSequence(TaskContext& context);
+[[nodiscard]] int RunStopSequence(TaskContext& context);
 
 // GenerateConsoleCtrlEvent, or a stand-in.
 using ConsoleEventSender = BOOL(WINAPI*)(DWORD event, DWORD processGroup);
@@ -23,6 +23,6 @@ using ConsoleEventSender = BOOL(WINAPI*)(DWORD event, DWORD processGroup);
 // Passes a stop on through the console to the command's own process group
 // (the command leads one): Ctrl+Break, and Ctrl+C when Ctrl+Break cannot be
 // sent. False when neither could be sent (the task has no console).
-bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send = GenerateConsoleCtrlEvent);
+[[nodiscard]] bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send = GenerateConsoleCtrlEvent);
 
 }  // namespace vrek

@@ -124,8 +124,9 @@ StreamSetup SetUpStreams(TaskContext& context) {
         bool bound = true;
         if (stream.kind == TARGET_NUL) {
             // Discarded: the null device, so that nothing reaches a handle
-            // this process may have been given anyway.
-            BindStdStream(stream.which, L"NUL");
+            // this process may have been given anyway; where even that
+            // fails, no standard handle at all for the command to inherit.
+            if (!BindStdStream(stream.which, L"NUL")) ClearStdHandle(stream.which);
             continue;
         }
         if (stream.kind == TARGET_FILE) {

@@ -67,7 +67,7 @@ public:
 
 // Parses argv[1..argc-1] in launcher mode (taskMode 0) or task mode (1):
 // 1 on success, 0 on failure.
-int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode);
+[[nodiscard]] int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode);
 
 // The kind of a stream-target text (lower-cased, compared whole).
 int ClassifyTarget(const kovra::C_WString& text);

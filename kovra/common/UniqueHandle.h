@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "kovra/KovraApi.h"
+
 namespace kovra {
 namespace common {
 
@@ -64,6 +66,13 @@ private:
 
 using UniqueHandle = UniqueHandleOf<NullHandleTraits>;
 using UniqueFileHandle = UniqueHandleOf<InvalidHandleTraits>;
+
+#if defined(_MSC_VER)
+// Exported library classes hold owners: their instantiations are exported
+// with them, as a class a client reaches must be.
+template class KOVRA_API UniqueHandleOf<NullHandleTraits>;
+template class KOVRA_API UniqueHandleOf<InvalidHandleTraits>;
+#endif
 
 static_assert(sizeof(UniqueHandle) == sizeof(HANDLE), "an owner stands where a HANDLE stood");
 static_assert(sizeof(UniqueFileHandle) == sizeof(HANDLE), "an owner stands where a HANDLE stood");

@@ -186,7 +186,7 @@ TEST(Jobs, DelayCountsFromTheTasksStart) {
     ASSERT_TRUE(job->task);
     EXPECT_EQ(0u, job->Wait());
     FILETIME created, exited, kernel, user;
-    ASSERT_TRUE(GetProcessTimes(job->task, &created, &exited, &kernel, &user));
+    ASSERT_TRUE(GetProcessTimes(job->task.Get(), &created, &exited, &kernel, &user));
     ULARGE_INTEGER taskStart;
     taskStart.LowPart = created.dwLowDateTime;
     taskStart.HighPart = created.dwHighDateTime;

@@ -47,24 +47,20 @@ std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {
     return line;
 }
 
-Job::~Job() {
-    if (task) CloseHandle(task);
-}
-
 DWORD Job::Wait(DWORD timeoutMs) {
     if (!task) return 0xFFFFFFFF;
-    if (WaitForSingleObject(task, timeoutMs) != WAIT_OBJECT_0) return 0xFFFFFFFF;
+    if (WaitForSingleObject(task.Get(), timeoutMs) != WAIT_OBJECT_0) return 0xFFFFFFFF;
     DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(task, &code);
+    GetExitCodeProcess(task.Get(), &code);
     return code;
 }
 
-bool Job::Running() const { return task && WaitForSingleObject(task, 0) == WAIT_TIMEOUT; }
+bool Job::Running() const { return task && WaitForSingleObject(task.Get(), 0) == WAIT_TIMEOUT; }
 
 void Job::Kill() {
     if (Running()) {
-        TerminateProcess(task, 99);
-        WaitForSingleObject(task, 5000);
+        TerminateProcess(task.Get(), 99);
+        WaitForSingleObject(task.Get(), 5000);
     }
 }
 
@@ -74,7 +70,7 @@ void OpenTask(Job& job) {
     unsigned long pid = 0;
     if (sscanf(job.launcherOut.c_str(), "job: %lu started", &pid) != 1) return;
     job.pid = pid;
-    job.task = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+    job.task.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
 }
 
 }  // namespace
@@ -92,26 +88,26 @@ std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std:
                                             const wchar_t* directory) {
     auto job = std::make_unique<Job>();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                            nullptr);
+    kovra::common::UniqueFileHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    kovra::common::UniqueFileHandle in(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     std::wstring line = L"\"" + VrekPath() + L"\" " + args;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in;
-    si.hStdOutput = out;
-    si.hStdError = out;
+    si.hStdInput = in.Get();
+    si.hStdOutput = out.Get();
+    si.hStdError = out.Get();
     PROCESS_INFORMATION pi = {};
-    if (out != INVALID_HANDLE_VALUE && in != INVALID_HANDLE_VALUE &&
+    if (out && in &&
         CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, directory, &si, &pi)) {
-        CloseHandle(pi.hThread);
-        if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &job->launcherExit);
-        CloseHandle(pi.hProcess);
+        kovra::common::UniqueHandle thread(pi.hThread);
+        kovra::common::UniqueHandle launcher(pi.hProcess);
+        if (WaitForSingleObject(launcher.Get(), 30000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(launcher.Get(), &job->launcherExit);
     }
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    out.Reset();
     job->launcherOut = testsupport::ReadFileBytes(outputFile);
     OpenTask(*job);
     return job;

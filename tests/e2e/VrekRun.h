@@ -41,14 +41,13 @@ std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
 class Job {
 public:
     Job() = default;
-    ~Job();
     Job(const Job&) = delete;
     Job& operator=(const Job&) = delete;
 
     unsigned long pid = 0;  // the job number from "job: N started"; 0 when none
     DWORD launcherExit = 0xFFFFFFFF;
     std::string launcherOut;
-    HANDLE task = nullptr;  // the task copy, opened right after the launcher ended
+    kovra::common::UniqueHandle task;  // the task copy, opened right after the launcher ended
 
     // Waits for the task copy's end: its exit status, or 0xFFFFFFFF when it
     // could not be watched or did not end in time.

@@ -89,24 +89,23 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RemoveTree(path_); }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
+    kovra::common::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::string();
     std::string bytes;
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
-    CloseHandle(file);
+    while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
     return bytes;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    kovra::common::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    BOOL ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
 }
 
@@ -114,14 +113,15 @@ bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 
 RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wchar_t* directory) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr);
+    kovra::common::UniqueFileHandle nul(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     RunResult result;
     PipedProcess process;
-    result.started = process.Start(commandLine, directory, nul);
-    if (!result.started) result.startError = GetLastError();
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!result.started) return result;
+    result.started = process.Start(commandLine, directory, nul.Get());
+    if (!result.started) {
+        result.startError = GetLastError();
+        return result;
+    }
     result.exitCode = process.Wait(timeoutMs);
     result.timedOut = result.exitCode == 0xFFFFFFFF;
     result.out = process.Output();
@@ -129,31 +129,23 @@ RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs, const wch
 }
 
 PipedProcess::~PipedProcess() {
-    if (process_) {
-        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process_, 99);
-            WaitForSingleObject(process_, 5000);
-        }
-        CloseHandle(process_);
+    if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.Get(), 99);
+        WaitForSingleObject(process_.Get(), 5000);
     }
-    CloseInput();
-    if (output_) CloseHandle(output_);
 }
 
 bool PipedProcess::Start(const std::wstring& commandLine, const wchar_t* directory, HANDLE input) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outWrite = nullptr;
-    if (!CreatePipe(&output_, &outWrite, &inherit, 0)) return false;
-    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    kovra::common::UniqueHandle outWrite;
+    if (!CreatePipe(output_.Put(), outWrite.Put(), &inherit, 0)) return false;
+    SetHandleInformation(output_.Get(), HANDLE_FLAG_INHERIT, 0);
     HANDLE childInput = input;
-    HANDLE inRead = nullptr;
+    kovra::common::UniqueHandle inRead;
     if (!input) {
-        if (!CreatePipe(&inRead, &input_, &inherit, 0)) {
-            CloseHandle(outWrite);
-            return false;
-        }
-        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
-        childInput = inRead;
+        if (!CreatePipe(inRead.Put(), input_.Put(), &inherit, 0)) return false;
+        SetHandleInformation(input_.Get(), HANDLE_FLAG_INHERIT, 0);
+        childInput = inRead.Get();
     } else {
         SetHandleInformation(input, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
@@ -163,8 +155,8 @@ bool PipedProcess::Start(const std::wstring& commandLine, const wchar_t* directo
     si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     si.hStdInput = childInput;
-    si.hStdOutput = outWrite;
-    si.hStdError = outWrite;
+    si.hStdOutput = outWrite.Get();
+    si.hStdError = outWrite.Get();
     PROCESS_INFORMATION pi = {};
     // CreateProcessW needs a writable command line.
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
@@ -181,14 +173,15 @@ bool PipedProcess::Start(const std::wstring& commandLine, const wchar_t* directo
         fprintf(stderr, "PipedProcess: CreateProcessW failed with %lu, attempt %d\n", error, attempt + 1);
         Sleep(200);
     }
-    CloseHandle(outWrite);
-    if (inRead) CloseHandle(inRead);
+    // Only the child may hold the ends it was given, or the pipes stay open.
+    outWrite.Reset();
+    inRead.Reset();
     if (!ok) {
         SetLastError(error);
         return false;
     }
     CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
+    process_.Reset(pi.hProcess);
     pid_ = pi.dwProcessId;
     return true;
 }
@@ -197,26 +190,23 @@ bool PipedProcess::Write(const std::string& bytes) {
     size_t done = 0;
     while (input_ && done < bytes.size()) {
         DWORD written = 0;
-        if (!WriteFile(input_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
+        if (!WriteFile(input_.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
             return false;
         done += written;
     }
-    return input_ != nullptr;
+    return input_.Valid();
 }
 
-void PipedProcess::CloseInput() {
-    if (input_) CloseHandle(input_);
-    input_ = nullptr;
-}
+void PipedProcess::CloseInput() { input_.Reset(); }
 
 bool PipedProcess::Collect() {
     if (!output_) return false;
     DWORD available = 0;
-    if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (!PeekNamedPipe(output_.Get(), nullptr, 0, nullptr, &available, nullptr)) return false;
     if (available == 0) return true;
     std::vector<char> chunk(available);
     DWORD got = 0;
-    if (!ReadFile(output_, chunk.data(), available, &got, nullptr)) return false;
+    if (!ReadFile(output_.Get(), chunk.data(), available, &got, nullptr)) return false;
     out_.append(chunk.data(), got);
     return true;
 }
@@ -239,16 +229,16 @@ DWORD PipedProcess::Wait(DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         Collect();
-        if (WaitForSingleObject(process_, 10) == WAIT_OBJECT_0) break;
+        if (WaitForSingleObject(process_.Get(), 10) == WAIT_OBJECT_0) break;
         if (GetTickCount() - start > timeoutMs) return 0xFFFFFFFF;
     }
     // What the program wrote just before it ended.
     while (Collect()) {
         DWORD available = 0;
-        if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+        if (!PeekNamedPipe(output_.Get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
     }
     DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.Get(), &code);
     return code;
 }
 
@@ -329,7 +319,7 @@ std::wstring UniqueName(const wchar_t* tag) {
 }
 
 ChildProcess::~ChildProcess() {
-    if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) Kill();
+    if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) Kill();
     Close();
 }
 
@@ -343,33 +333,31 @@ bool ChildProcess::Start(const std::wstring& commandLine, DWORD creationFlags, S
     if (!CreateProcessW(nullptr, line.data(), processAttributes, nullptr, FALSE, creationFlags, nullptr, nullptr, &si,
                         &pi))
         return false;
-    process_ = pi.hProcess;
-    thread_ = pi.hThread;
+    process_.Reset(pi.hProcess);
+    thread_.Reset(pi.hThread);
     pid_ = pi.dwProcessId;
     return true;
 }
 
 bool ChildProcess::Wait(DWORD timeoutMs) {
-    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+    return process_ && WaitForSingleObject(process_.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 DWORD ChildProcess::ExitCode() const {
     DWORD code = 0xFFFFFFFF;
-    if (process_) GetExitCodeProcess(process_, &code);
+    if (process_) GetExitCodeProcess(process_.Get(), &code);
     return code;
 }
 
 void ChildProcess::Kill(UINT code) {
     if (!process_) return;
-    TerminateProcess(process_, code);
-    WaitForSingleObject(process_, 10000);
+    TerminateProcess(process_.Get(), code);
+    WaitForSingleObject(process_.Get(), 10000);
 }
 
 void ChildProcess::Close() {
-    if (thread_) CloseHandle(thread_);
-    if (process_) CloseHandle(process_);
-    thread_ = nullptr;
-    process_ = nullptr;
+    thread_.Reset();
+    process_.Reset();
 }
 
 }  // namespace testsupport

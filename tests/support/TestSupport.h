@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "kovra/common/UniqueHandle.h"
+
 #include <string>
 #include <vector>
 
@@ -105,9 +107,9 @@ private:
     // closed.
     bool Collect();
 
-    HANDLE process_ = nullptr;
-    HANDLE input_ = nullptr;
-    HANDLE output_ = nullptr;
+    kovra::common::UniqueHandle process_;
+    kovra::common::UniqueHandle input_;
+    kovra::common::UniqueHandle output_;
     DWORD pid_ = 0;
     std::string out_;
 };
@@ -158,7 +160,7 @@ public:
     bool Start(const std::wstring& commandLine, DWORD creationFlags = DETACHED_PROCESS,
                SECURITY_ATTRIBUTES* processAttributes = nullptr);
     DWORD Pid() const { return pid_; }
-    HANDLE Handle() const { return process_; }
+    HANDLE Handle() const { return process_.Get(); }
     // True when the process has ended within `timeoutMs`.
     bool Wait(DWORD timeoutMs);
     DWORD ExitCode() const;
@@ -168,8 +170,8 @@ public:
     void Close();
 
 private:
-    HANDLE process_ = nullptr;
-    HANDLE thread_ = nullptr;
+    kovra::common::UniqueHandle process_;
+    kovra::common::UniqueHandle thread_;
     DWORD pid_ = 0;
 };
 
