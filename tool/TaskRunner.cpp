@@ -177,7 +177,7 @@ unsigned long StartCommand(TaskContext& context) {
     int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
     if (s.gui) {
         C_WString command = BuildCommandLine(s.taskLine, nullptr);
-        return context.process.Run(command.GetString(), L"", 5, priorityBits, 0, nullptr, nullptr);
+        return context.process.Run(command.GetString(), L"", SW_SHOW, priorityBits, 0, nullptr, nullptr);
     }
     int consoleFlag = 0;
     C_WString command = BuildCommandLine(s.taskLine, &consoleFlag);

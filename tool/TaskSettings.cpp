@@ -141,10 +141,102 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     return 1;
 }
 
+// The settings token: one digit for each of these, in this order, then the
+// delay as "%.2f". The launcher writes it and the task copy reads it from
+// this one table, so the two cannot disagree on an order.
+int TaskSettings::* const kTokenDigits[] = {
+    &TaskSettings::inKind, &TaskSettings::outKind, &TaskSettings::errKind,   &TaskSettings::pause,
+    &TaskSettings::showResult, &TaskSettings::gui, &TaskSettings::flushMode, &TaskSettings::daemon,
+    &TaskSettings::hide,   &TaskSettings::priority,
+};
+const int kTokenDigitCount = static_cast<int>(sizeof kTokenDigits / sizeof kTokenDigits[0]);
+const int kTokenKindDigits = 3;  // the stream-target kinds come first, 0 to 4
+static_assert(sizeof kTokenDigits / sizeof kTokenDigits[0] == 10, "the token carries ten digits");
+
+// The launcher's settings token. The launcher parse keeps no kinds, so the
+// first three digits are the kinds of the three target texts.
+C_WString EncodeSettingsToken(const TaskSettings& settings) {
+    const int kinds[kTokenKindDigits] = {ClassifyTarget(settings.inTarget), ClassifyTarget(settings.outTarget),
+                                         ClassifyTarget(settings.errTarget)};
+    C_WString token;
+    for (int i = 0; i < kTokenDigitCount; ++i) token += i < kTokenKindDigits ? kinds[i] : settings.*kTokenDigits[i];
+    return token + C_WString::Stringf(L"%.2f", settings.delaySeconds);
+}
+
 // Appends one element to a line, after a blank unless it is the first.
 void AppendElement(C_WString& line, const C_WString& element) {
     if (!line.Empty()) line += L" ";
     line += element;
+}
+
+// Where the command starts in option form: just after the first "--task".
+// kManagerRequested when "--managed-daemon" comes first (the parse ends
+// there); -1, with the message set, when "--task" is missing or last.
+const int kManagerRequested = -2;
+int FindTaskSplit(const C_WArrayString& args, TaskSettings& settings) {
+    for (int i = 0; i < args.Length(); ++i) {
+        if (args[i].Equals(C_WString(L"--task"))) {
+            if (i == args.Length() - 1) {
+                settings.errorMessage = L"--task オプションには実行コマンドが必須です。";
+                return -1;
+            }
+            return i + 1;
+        }
+        if (args[i].Equals(C_WString(L"--managed-daemon"))) {
+            settings.managedDaemon = 1;
+            return kManagerRequested;
+        }
+    }
+    settings.errorMessage = L"--task オプションは必須です。";
+    return -1;
+}
+
+// The long-option pass over the arguments before "--task". The option
+// parser reorders the vector it is given: it gets copies, with a null
+// placeholder for the program name.
+int ParseOptions(const C_WArrayString& args, int count, TaskSettings& settings) {
+    if (count == 0) return 1;
+    std::vector<std::vector<wchar_t>> copies(count);
+    std::vector<wchar_t*> vector(count + 1, nullptr);
+    for (int i = 0; i < count; ++i) {
+        const wchar_t* text = args[i].GetString();
+        copies[i].assign(text, text + args[i].Length() + 1);
+        vector[i + 1] = copies[i].data();
+    }
+    return RunLongOptionPass(count + 1, vector.data(), settings);
+}
+
+// The values the option pass accepted but the task copy could not use: an
+// empty target (the first in the order in, out, err), and a delay that is
+// negative or not finite, which would be printed into the settings token
+// in a form the task copy rejects after the job was reported as started.
+int ValidateOptions(TaskSettings& settings) {
+    const struct {
+        const C_WString& target;
+        const wchar_t* option;
+    } targets[] = {{settings.inTarget, L"--in"}, {settings.outTarget, L"--out"}, {settings.errTarget, L"--err"}};
+    for (const auto& t : targets) {
+        if (ClassifyTarget(t.target) == TARGET_INVALID) {
+            settings.errorMessage = C_WString(t.option) + kInvalidValue;
+            return 0;
+        }
+    }
+    if (!std::isfinite(settings.delaySeconds) || settings.delaySeconds < 0) {
+        settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
+        return 0;
+    }
+    return 1;
+}
+
+// The task line: the settings token, the file targets, the command. Every
+// element is quoted by the runtime's rules, so that the task copy's
+// argument vector is exactly this one: a file name or an argument that ends
+// in a backslash, holds a quote or is empty arrives unchanged.
+void ComposeTaskLine(const C_WArrayString& args, int commandStart, TaskSettings& settings) {
+    settings.taskLine = EncodeSettingsToken(settings);
+    for (const C_WString* target : {&settings.inTarget, &settings.outTarget, &settings.errTarget})
+        if (ClassifyTarget(*target) == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(*target, true));
+    for (int i = commandStart; i < args.Length(); ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], true));
 }
 
 int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
@@ -152,82 +244,18 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
     settings.inTarget = L"parent";
     settings.errTarget = L"parent";
     settings.delaySeconds = 0;
-    int result = 1;
     int commandStart = 0;
 
-    bool optionForm = args.Length() > 0 && args[0].StartsWith(C_WString(L"--"));
-    if (optionForm) {
-        int taskAt = -1;
-        for (int i = 0; i < args.Length(); ++i) {
-            if (args[i].Equals(C_WString(L"--task"))) {
-                taskAt = i;
-                break;
-            }
-            if (args[i].Equals(C_WString(L"--managed-daemon"))) {
-                settings.managedDaemon = 1;
-                return 1;
-            }
-        }
-        if (taskAt < 0) {
-            settings.errorMessage = L"--task オプションは必須です。";
-            return 0;
-        }
-        if (taskAt == args.Length() - 1) {
-            settings.errorMessage = L"--task オプションには実行コマンドが必須です。";
-            return 0;
-        }
-        commandStart = taskAt + 1;
-
-        if (taskAt > 0) {
-            // The option parser reorders the vector it is given: hand it
-            // copies, with a null placeholder for the program name.
-            std::vector<std::vector<wchar_t>> copies(taskAt);
-            std::vector<wchar_t*> vector(taskAt + 1, nullptr);
-            for (int i = 0; i < taskAt; ++i) {
-                const wchar_t* text = args[i].GetString();
-                copies[i].assign(text, text + args[i].Length() + 1);
-                vector[i + 1] = copies[i].data();
-            }
-            result = RunLongOptionPass(taskAt + 1, vector.data(), settings);
-        }
-
-        const struct {
-            const C_WString& target;
-            const wchar_t* option;
-        } targets[] = {{settings.inTarget, L"--in"}, {settings.outTarget, L"--out"}, {settings.errTarget, L"--err"}};
-        if (result) {
-            for (const auto& t : targets) {
-                if (ClassifyTarget(t.target) == TARGET_INVALID) {
-                    settings.errorMessage = C_WString(t.option) + kInvalidValue;
-                    result = 0;
-                    break;
-                }
-            }
-        }
-        // A negative or non-finite delay would be printed into the settings
-        // token in a form the task copy rejects after the job was already
-        // reported as started: refuse it here.
-        if (result && (!std::isfinite(settings.delaySeconds) || settings.delaySeconds < 0)) {
-            settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
-            result = 0;
-        }
-        if (!result) return 0;
+    // Plain form (the first argument does not start with "--"): every
+    // argument belongs to the command, all options keep their defaults.
+    if (args.Length() > 0 && args[0].StartsWith(C_WString(L"--"))) {
+        commandStart = FindTaskSplit(args, settings);
+        if (commandStart == kManagerRequested) return 1;
+        if (commandStart < 0) return 0;
+        if (!ParseOptions(args, commandStart - 1, settings) || !ValidateOptions(settings)) return 0;
     }
-
-    int inKind = ClassifyTarget(settings.inTarget);
-    int outKind = ClassifyTarget(settings.outTarget);
-    int errKind = ClassifyTarget(settings.errTarget);
-    // Every element quoted by the runtime's rules, so that the task copy's
-    // argument vector is exactly this one: a file name or an argument that
-    // ends in a backslash, holds a quote or is empty arrives unchanged.
-    settings.taskLine = C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f", inKind, outKind, errKind, settings.pause,
-                                           settings.showResult, settings.gui, settings.flushMode, settings.daemon,
-                                           settings.hide, settings.priority, settings.delaySeconds);
-    if (inKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.inTarget, true));
-    if (outKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.outTarget, true));
-    if (errKind == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(settings.errTarget, true));
-    for (int i = commandStart; i < args.Length(); ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], true));
-    return result;
+    ComposeTaskLine(args, commandStart, settings);
+    return 1;
 }
 
 int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
@@ -237,25 +265,19 @@ int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
     }
 
     const C_WString& token = args[0];
-    int* const flags[] = {&settings.pause, &settings.showResult, &settings.gui,     &settings.flushMode,
-                          &settings.daemon, &settings.hide,      &settings.priority};
-    int* const kinds[] = {&settings.inKind, &settings.outKind, &settings.errKind};
     int position = 0;
     for (; position < token.Length(); ++position) {
         int c = token.CharAt(position);
         if (!((c >= L'0' && c <= L'9') || c == L'.')) break;
         int value = c - L'0';
-        if (position < 3) {
-            if (value < TARGET_PARENT || value > TARGET_FILE) {
-                settings.errorMessage = kBadTaskArguments;
-                return 0;
-            }
-            *kinds[position] = value;
-        } else if (position < 10) {
-            *flags[position - 3] = value;
-        } else if (position == 10) {
-            settings.delaySeconds = ToDouble(token.SubString(10));
+        if (position < kTokenKindDigits && (value < TARGET_PARENT || value > TARGET_FILE)) {
+            settings.errorMessage = kBadTaskArguments;
+            return 0;
         }
+        if (position < kTokenDigitCount)
+            settings.*kTokenDigits[position] = value;
+        else if (position == kTokenDigitCount)
+            settings.delaySeconds = ToDouble(token.SubString(kTokenDigitCount));
     }
     if (position < token.Length() || token.Length() <= 5) {
         settings.errorMessage = kBadTaskArguments;
