@@ -16,6 +16,38 @@ wait_pane() {
     return 1
 }
 
+# Polls until the pane's last line is exactly $1 (at most $2 seconds).
+wait_last() {
+    local want=$1 limit=${2:-20} i
+    for ((i = 0; i < limit * 20; i++)); do
+        [ "$(pane | tail -n 1)" = "$want" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Clears the console and waits until only the prompt stands on it.
+clear_screen() {
+    type_line "cls"
+    local i
+    for ((i = 0; i < 200; i++)); do
+        [ "$(pane | grep -c .)" -eq 1 ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# Polls until a command succeeds (at most $1 seconds): wait_for 10 test -s f
+wait_for() {
+    local limit=$1 i
+    shift
+    for ((i = 0; i < limit * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 # Types a line at the prompt and presses Enter.
 type_line() {
     tmux send-keys -t "$session" -l -- "$1"

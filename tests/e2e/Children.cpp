@@ -176,37 +176,6 @@ TEST_CHILD(stubborn) {
     return 0;
 }
 
-// A program with a top-level window that ends (status 5) when the window is
-// asked to close; it lives at most the milliseconds given.
-TEST_CHILD(window) {
-    DWORD lifetime = argc > 0 ? wcstoul(argv[0], nullptr, 10) : 60000;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-        if (msg == WM_CLOSE) {
-            DestroyWindow(hwnd);
-            return 0;
-        }
-        if (msg == WM_DESTROY) {
-            PostQuitMessage(5);
-            return 0;
-        }
-        return DefWindowProcW(hwnd, msg, w, l);
-    };
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"VrekTestWindow";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowW(L"VrekTestWindow", L"vrek test", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                nullptr, wc.hInstance, nullptr);
-    if (!window) return 4;
-    SetTimer(window, 1, lifetime, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_TIMER) return 6;
-        DispatchMessageW(&msg);
-    }
-    return static_cast<int>(msg.wParam);
-}
-
 // Presses keys in the console of a running program: attaches to the console
 // of the first process whose image has the file name given first (e.g.
 // vrek.exe) and writes a key press and release for each character code

@@ -40,9 +40,10 @@ TEST_F(Daemons, TheRecordSleepsDuringTheDelay) {
 }
 
 TEST_F(Daemons, TermClosesTheWindowOfADaemonWithoutConsoleAndTheTaskEndsWithTwo) {
-    e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"window", L"30000"));
+    e2e::WindowReady ready;
+    e2e::Job& job = Start(L"--nul --daemon --task " + ready.Command(30000));
     ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN));
-    Sleep(500);  // the window is up
+    ASSERT_TRUE(ready.Wait());
     SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_TERM);
     EXPECT_EQ(2u, job.Wait(15000));
     EXPECT_EQ(nullptr, view.RecordOf(job.pid));

@@ -129,10 +129,11 @@ protected:
     // A real daemon whose command is a window that closes on request, so
     // that Term ends it; returns once its record is in use.
     e2e::Job& StartDaemon() {
-        e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"window", L"60000"));
+        e2e::WindowReady ready;
+        e2e::Job& job = Start(L"--nul --daemon --task " + ready.Command(60000));
         EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_RUN)) << job.launcherOut;
         // The window is up: a Term sent now finds it.
-        Sleep(500);
+        EXPECT_TRUE(ready.Wait());
         return job;
     }
 

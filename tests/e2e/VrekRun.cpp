@@ -39,6 +39,10 @@ std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_
     return pieces;
 }
 
+std::wstring WindowReady::Command(DWORD lifetimeMs) const {
+    return ChildTask(L"window", std::to_wstring(lifetimeMs) + L" " + name);
+}
+
 std::string PutwsBytes(const std::wstring& text) { return testsupport::ToCodePage(text, 932) + "\r\n"; }
 
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {

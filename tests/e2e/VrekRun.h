@@ -37,6 +37,15 @@ std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_
 // This test program run as the named child, as a command for vrek's --task.
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
 
+// A named event that the "window" child sets once its window exists: the
+// window command for a job, with this as its readiness signal.
+struct WindowReady {
+    std::wstring name = testsupport::UniqueName(L"window-ready");
+    kovra::common::UniqueHandle event{CreateEventW(nullptr, TRUE, FALSE, name.c_str())};
+    std::wstring Command(DWORD lifetimeMs) const;
+    bool Wait(DWORD timeoutMs = 15000) const { return WaitForSingleObject(event.Get(), timeoutMs) == WAIT_OBJECT_0; }
+};
+
 // One background job: the launcher's run and the task copy it started.
 class Job {
 public:

@@ -47,18 +47,6 @@ size_t Arg(int argc, wchar_t** argv, int i, size_t fallback = 0) {
     return i < argc ? static_cast<size_t>(wcstoull(argv[i], nullptr, 10)) : fallback;
 }
 
-LRESULT CALLBACK ClosableWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_CLOSE) {
-        DestroyWindow(window);
-        return 0;
-    }
-    if (message == WM_DESTROY) {
-        PostQuitMessage(9);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wparam, lparam);
-}
-
 }  // namespace
 
 // write_out N: N pattern bytes on standard output.
@@ -171,28 +159,6 @@ TEST_CHILD(spawn_holder) {
     char text[32];
     snprintf(text, sizeof text, "%lu\n", info.dwProcessId);
     return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text) ? 5 : 1;
-}
-
-// window: a top-level window whose WM_CLOSE ends the program with 9; writes
-// "ready" once the window exists.
-TEST_CHILD(window) {
-    (void)argc;
-    (void)argv;
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = ClosableWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"vrek-test-closable";
-    if (!RegisterClassW(&windowClass)) return 1;
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"closable", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
-    if (!window) return 2;
-    if (!WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "ready")) return 3;
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return static_cast<int>(message.wParam);
 }
 
 // nested FLAGS: runs write_both through C_Process with FLAGS (and no

@@ -43,6 +43,52 @@ int RunChildIfAsked(int argc, wchar_t** argv) {
     return found->second(argc - 2, argv + 2);
 }
 
+namespace {
+
+LRESULT CALLBACK ClosableWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_CLOSE) {
+        DestroyWindow(window);
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(9);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+// window [lifetime ms] [event]: a top-level window whose WM_CLOSE ends the
+// program with 9 (6 when the lifetime, 60000 ms by default, passes first).
+// Once the window exists it writes "ready" to its output and sets the named
+// event, so that a test waits for it instead of guessing a time.
+TEST_CHILD(window) {
+    const DWORD lifetime = argc > 0 ? wcstoul(argv[0], nullptr, 10) : 60000;
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ClosableWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"vrek-test-closable";
+    if (!RegisterClassW(&windowClass)) return 1;
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"closable", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window) return 2;
+    SetTimer(window, 1, lifetime, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready", 5, &written, nullptr);
+    if (argc > 1) {
+        kovra::common::UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
+        if (!ready || !SetEvent(ready.Get())) return 3;
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER) return 6;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
 std::wstring SelfPath() {
     wchar_t buffer[MAX_PATH * 2];
     DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);

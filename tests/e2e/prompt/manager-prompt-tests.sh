@@ -13,29 +13,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 cd "$build"
 
 session="vrek-manager-$$"
+# The daemon's command: a window with a lifetime of this script's own, so
+# that the processes it looks for are never another test's.
+lifetime=60017
 # A daemon left by a failed step would stay in the table that the other
 # end-to-end tests expect empty: its command is ended, and the task with it.
 cleanup() {
     tmux kill-session -t "$session" 2>/dev/null
     local pids
-    pids=$(pgrep -f -- "--child=window 60000")
+    pids=$(pgrep -f -- "child=window.*$lifetime")
     [ -n "$pids" ] && kill $pids 2>/dev/null
 }
 trap cleanup EXIT
 
 last_line() { pane | tail -n 1; }
-
-# Polls until the pane's last line is exactly $1 (at most $2 seconds).
-wait_last() {
-    local want=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 20; i++)); do
-        [ "$(last_line)" = "$want" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-now_ms() { date +%s%3N; }
 
 # The update lines' time stamps on the pane.
 stamp() { pane | grep -Eo '^update: [0-9/]+ [0-9:]+' | head -n 1; }
@@ -45,7 +36,7 @@ prompt="Z:${build//\//\\}>"
 start_prompt "$build" || fail "cmd.exe did not show its prompt"
 
 # --- A daemon started at this prompt, then the manager's screen.
-daemon_line="vrek --nul --daemon --task test_e2e.exe --child=window 60000"
+daemon_line="vrek --nul --daemon --task test_e2e.exe --child=window $lifetime"
 type_line "$daemon_line"
 wait_pane "job: [0-9]+ started|Can't recognize" || true
 # Seen once in a full run: cmd.exe did not find vrek.exe in its own folder
@@ -56,7 +47,8 @@ if pane | grep -q "Can't recognize"; then
 fi
 wait_pane "job: [0-9]+ started" || fail "the daemon did not start: $(pane)"
 job=$(pane | grep -Eo 'job: [0-9]+ started' | tail -n 1 | grep -Eo '[0-9]+')
-sleep 1
+# The command runs once the task has registered it.
+wait_for 20 pgrep -f -- "child=window.*$lifetime" >/dev/null || fail "the daemon's command did not start"
 type_line "vrek --managed-daemon"
 if wait_last "command>"; then
     text=$(pane)
@@ -79,7 +71,7 @@ EOF
     [ "$head" = "$expected" ] && pass "the manager clears the console and draws its screen from the top" ||
         fail "screen head: $(diff <(echo "$expected") <(echo "$head"))"
     row=$(sed -n 13p <<<"$text")
-    row_re="^ 1 +[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} +$job +Run +---- +test_e2e\.exe --child=window 60000$"
+    row_re="^ 1 +[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} +$job +Run +---- +test_e2e\.exe --child=window $lifetime$"
     [[ "$row" =~ $row_re ]] && pass "the daemon is row 1: Run, no signal, its command" || fail "row: '$row'"
     [ "$(tail -n 2 <<<"$text" | head -n 1)" = "" ] && pass "an empty line before the prompt" || fail "before the prompt: $text"
 else
@@ -89,69 +81,46 @@ fi
 type_line "sigterm 1"
 wait_pane "^No\.1  pid\($job\) => sigterm$" 10 && pass "sigterm 1 names the daemon's pid" ||
     fail "sigterm line: $(pane | tail -n 3)"
-for _ in $(seq 100); do
-    pgrep -f -- "--child=window" >/dev/null || break
-    sleep 0.1
-done
-pgrep -f -- "--child=window" >/dev/null && fail "the daemon's window program still runs" ||
-    pass "Term ended the daemon's command"
-sleep 0.5
+# The task's command line names the window too: once none is left, the
+# command and its task have ended and the record is free.
+gone() { ! pgrep -f -- "child=window.*$lifetime" >/dev/null; }
+wait_for 10 gone && pass "Term ended the daemon's command" || fail "the daemon's window program still runs"
 type_line "up"
 wait_pane "^daemon process is nothing\.$" 10 && pass "after the stop the list is empty" ||
     fail "list after the stop: $(pane)"
 wait_last "command>" 5
 
-# --- Monitor mode: "top 1" refreshes every second.
+# --- Monitor mode: "top 1" redraws the list with a new update time. (The
+# period itself is checked by the manager's unit tests on a scripted clock.)
+redrawn() { [ "$(stamp)" != "$1" ] && [ "$(last_line)" = "daemon process is nothing." ]; }
+before=$(stamp)
 type_line "top 1"
-sleep 0.3
-first=$(stamp)
-stamps=("$first")
-for _ in 1 2 3; do
-    sleep 1
-    stamps+=("$(stamp)")
-done
-distinct=$(printf '%s\n' "${stamps[@]}" | sort -u | grep -c .)
-[ "$distinct" -ge 3 ] && pass "top 1 redraws every second ($distinct stamps in 3 s)" ||
-    fail "top 1 stamps: ${stamps[*]}"
+if wait_for 10 redrawn "$before"; then
+    first=$(stamp)
+    wait_for 10 redrawn "$first" && pass "top 1 redraws the list again and again" || fail "top 1 drew once: $first"
+else
+    fail "top 1 did not draw: $(pane | tail -n 2)"
+fi
 [ "$(last_line)" = "daemon process is nothing." ] && pass "no prompt in monitor mode" || fail "monitor: $(last_line)"
 
 # Uppercase Q is read and dropped: the refreshes go on.
 tmux send-keys -t "$session" -l "Q"
 before=$(stamp)
-sleep 2.2
-after=$(stamp)
-if [ "$before" != "$after" ] && [ "$(last_line)" = "daemon process is nothing." ]; then
-    pass "uppercase Q does not leave monitor mode"
-else
-    fail "after Q: '$before' -> '$after', last line '$(last_line)'"
-fi
+wait_for 10 redrawn "$before" && pass "uppercase Q does not leave monitor mode" ||
+    fail "after Q: '$before' -> '$(stamp)', last line '$(last_line)'"
 
-# A lowercase q typed at the terminal leaves at the next poll (100 ms).
-start=$(now_ms)
+# A lowercase q typed at the terminal leaves monitor mode.
 tmux send-keys -t "$session" -l "q"
-if wait_last "command>" 3; then
-    took=$(($(now_ms) - start))
-    [ "$took" -lt 1000 ] && pass "q leaves monitor mode at once (${took} ms, pane polled every 50 ms)" ||
-        fail "q took ${took} ms"
-else
-    fail "q did not leave monitor mode: $(pane | tail -n 2)"
-fi
+wait_last "command>" 10 && pass "q leaves monitor mode" || fail "q did not leave monitor mode: $(pane | tail -n 2)"
 
 # ESC: Wine's terminal console keeps a lone ESC byte as the start of an
 # escape sequence, so it is pressed through the console's input queue. A
 # long period: only the key can bring the prompt back.
 type_line "top 30"
-sleep 1
-[ "$(last_line)" = "daemon process is nothing." ] || fail "top 30 did not start: $(last_line)"
-start=$(now_ms)
+wait_last "daemon process is nothing." 10 || fail "top 30 did not start: $(last_line)"
 "$WINE64" test_e2e.exe --child=presskeys vrek.exe 27 </dev/null >/dev/null 2>&1 || fail "ESC could not be pressed"
-if wait_last "command>" 3; then
-    took=$(($(now_ms) - start))
-    [ "$took" -lt 1500 ] && pass "ESC leaves monitor mode at once (${took} ms, with the helper's own start)" ||
-        fail "ESC took ${took} ms"
-else
+wait_last "command>" 10 && pass "ESC leaves monitor mode before the 30 s refresh" ||
     fail "ESC did not leave monitor mode: $(pane | tail -n 2)"
-fi
 skip "ESC typed at the terminal: Wine's terminal console holds a lone ESC as an escape sequence's start (ESC pressed with WriteConsoleInputW instead)"
 
 # --- "exit": "bye." and the prompt of cmd.exe again.

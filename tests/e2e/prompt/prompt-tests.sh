@@ -49,11 +49,11 @@ fi
 
 # --- The same with --out: the console shows nothing after the launcher's
 # line; the file has no separating newline and no prompt.
-type_line "cls"
-sleep 0.5
+clear_screen
 rm -f "$build/prompt-out.txt"
 type_line "vrek --out prompt-out.txt --task cmd /c echo filed"
-if wait_pane "job: [0-9]+ started" && sleep 3; then
+ended() { grep -q "result" "$build/prompt-out.txt" 2>/dev/null; }
+if wait_pane "job: [0-9]+ started" && wait_for 20 ended; then
     body=$(tr -d '\r' <"$build/prompt-out.txt" 2>/dev/null)
     first=$(head -n 1 <<<"$body")
     [ "$first" = "filed" ] && pass "--out: the output starts the file" || fail "--out file: '$body'"
@@ -69,27 +69,26 @@ rm -f "$build/prompt-out.txt"
 # with kill -INT to the task's own Unix process (never C-c: cmd.exe would
 # exit). The task passes the stop on and exits, without a result line; its
 # command, in a process group of its own, may outlive it.
-type_line "cls"
-sleep 0.5
-type_line "vrek --task test_e2e.exe --child=stubborn 30000"
+clear_screen
+type_line "vrek --task test_e2e.exe --child=stubborn 30017"
 if wait_pane "job: [0-9]+ started"; then
     job=$(pane | grep -Eo 'job: [0-9]+ started' | tail -n 1 | grep -Eo '[0-9]+')
-    task=""
-    for _ in $(seq 50); do
-        task=$(pgrep -f -- "--pid-task--" | head -n 1)
-        [ -n "$task" ] && pgrep -f -- "--child=stubborn" >/dev/null && break
-        sleep 0.1
-    done
-    sleep 0.5
+    # The task installs its handler before it starts the command: once both
+    # run, the event is taken. The lifetime 30017 is this script's own, so
+    # no other test's processes match.
+    both() { pgrep -f -- "stubborn.*30017.*--pid-task--" >/dev/null && pgrep -f -- "^[^ ]*test_e2e.exe --child=stubborn 30017" >/dev/null; }
+    wait_for 10 both
+    task=$(pgrep -f -- "stubborn.*30017.*--pid-task--" | head -n 1)
     if [ -n "$task" ]; then
         kill -INT "$task"
-        wait_gone "--pid-task--" 10 && pass "Ctrl+C event: the task ($job) stopped" || fail "the task did not stop"
+        wait_gone "stubborn.*30017.*--pid-task--" 10 && pass "Ctrl+C event: the task ($job) stopped" ||
+            fail "the task did not stop"
         pane | grep -q "job $job: result" && fail "a stopped task wrote a result line" ||
             pass "Ctrl+C event: no result line"
     else
         fail "task process not found"
     fi
-    pkill -f -- "--child=stubborn"
+    pkill -f -- "child=stubborn.*30017"
 fi
 
 type_line "exit"
