@@ -1,10 +1,12 @@
 # Quick start: `make demo` runs a short demonstration under Wine,
 # `make test` builds everything and runs every test under Wine.
-BUILD      ?= build
-TOOLCHAIN  := cmake/mingw-w64-x86_64.cmake
-CMAKE_ARGS ?=
+BUILD       ?= build
+BUILD_CLANG ?= build-clang
+TOOLCHAIN   := cmake/mingw-w64-x86_64.cmake
+CMAKE_ARGS  ?=
+CONFIGURE    = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 
-.PHONY: all bootstrap configure build test demo bench clean
+.PHONY: all bootstrap configure build test demo bench build-clang clean
 
 all: build
 
@@ -12,21 +14,31 @@ bootstrap:
 	@scripts/bootstrap
 
 $(BUILD)/build.ninja: | bootstrap
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+	$(CONFIGURE) -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN)
 
 configure: $(BUILD)/build.ninja
 
 build: bootstrap configure
 	cmake --build $(BUILD)
 
+# The test programs are independent but for the daemon table, which CTest
+# hands to one at a time (RESOURCE_LOCK).
 test: build
-	scripts/with-wine $(BUILD) ctest --test-dir $(BUILD) --output-on-failure
+	scripts/with-wine $(BUILD) ctest --test-dir $(BUILD) -j2 --output-on-failure
 
-demo: build
+# Only vrek.exe: a first demo needs no tests compiled.
+demo: bootstrap configure
+	cmake --build $(BUILD) --target vrek
 	scripts/with-wine $(BUILD) scripts/demo $(BUILD)
 
 bench: build
 	scripts/with-wine $(BUILD) scripts/bench $(BUILD)
 
+# The same sources through a second compiler (Debian's clang for the same
+# Windows target), warnings as errors: built, not run.
+build-clang: bootstrap
+	$(CONFIGURE) -B $(BUILD_CLANG) -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake -DVREK_BUILD_BENCH=OFF
+	cmake --build $(BUILD_CLANG)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD_CLANG)
