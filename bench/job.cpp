@@ -47,9 +47,11 @@ HANDLE OpenNul() {
                        OPEN_EXISTING, 0, nullptr);
 }
 
-// Starts a command line hidden; standard input on nul, output and error on
-// `output` (nul when null). The process handle, or null.
-HANDLE Start(const std::wstring& commandLine, const std::wstring& directory, HANDLE output = nullptr) {
+// Starts a command line hidden; standard input on nul, output on `output`,
+// error on `error` (both nul when null, error as output when only output is
+// given). The process handle, or null.
+HANDLE Start(const std::wstring& commandLine, const std::wstring& directory, HANDLE output = nullptr,
+             HANDLE error = nullptr) {
     HANDLE nul = OpenNul();
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -57,7 +59,7 @@ HANDLE Start(const std::wstring& commandLine, const std::wstring& directory, HAN
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = nul;
     startup.hStdOutput = output ? output : nul;
-    startup.hStdError = output ? output : nul;
+    startup.hStdError = error ? error : startup.hStdOutput;
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -296,18 +298,12 @@ int ChildMain(int argc, wchar_t** argv) {
         return 0;
     }
     if (what == L"orphan") {
-        // A grandchild holds the pipes and sleeps on after this ends.
-        std::wstring line = Quoted(bench::SelfPath()) + L" --child sleep " + std::to_wstring(number);
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 4;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        // A grandchild holds both pipes and sleeps on after this ends, as
+        // one that `cmd /c start /b` starts would.
+        HANDLE grandchild = Start(Quoted(bench::SelfPath()) + L" --child sleep " + std::to_wstring(number), L".",
+                                  GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE));
+        if (!grandchild) return 4;
+        CloseHandle(grandchild);
         return 0;
     }
     if (what == L"copy" && argc >= 5) {

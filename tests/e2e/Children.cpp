@@ -107,17 +107,9 @@ TEST_CHILD(orphan) {
         WriteAll(GetStdHandle(STD_ERROR_HANDLE), "the grandchild's error\n");
         return 0;
     }
-    std::wstring line = testsupport::ChildCommand(L"orphan", std::to_wstring(GetCurrentProcessId()));
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 4;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (!testsupport::StartWithOurStdHandles(
+            testsupport::ChildCommand(L"orphan", std::to_wstring(GetCurrentProcessId()))))
+        return 4;
     WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), "the command\n");
     return 3;
 }

@@ -140,24 +140,11 @@ TEST_CHILD(print) {
 TEST_CHILD(spawn_holder) {
     (void)argc;
     (void)argv;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring command = testsupport::ChildCommand(L"sleep_exit", L"20000 0");
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                        &info)) {
-        return 1;
-    }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    const DWORD grandchild =
+        testsupport::StartWithOurStdHandles(testsupport::ChildCommand(L"sleep_exit", L"20000 0"), DETACHED_PROCESS);
+    if (!grandchild) return 1;
     char text[32];
-    snprintf(text, sizeof text, "%lu\n", info.dwProcessId);
+    snprintf(text, sizeof text, "%lu\n", grandchild);
     return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), text) ? 5 : 1;
 }
 

@@ -89,6 +89,24 @@ TEST_CHILD(window) {
     return static_cast<int>(message.wParam);
 }
 
+DWORD StartWithOurStdHandles(const std::wstring& commandLine, DWORD creationFlags) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // CreateProcessW needs a writable command line.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, creationFlags, nullptr, nullptr, &si, &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return pi.dwProcessId;
+}
+
 std::wstring SelfPath() {
     wchar_t buffer[MAX_PATH * 2];
     DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 2);

@@ -118,6 +118,10 @@ private:
 RunResult RunCaptureInput(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs = 30000,
                           const wchar_t* directory = nullptr);
 
+// Starts `commandLine` with this process's standard handles, inherited (a
+// helper that holds a caller's pipes); its process id, or 0.
+DWORD StartWithOurStdHandles(const std::wstring& commandLine, DWORD creationFlags = 0);
+
 // Text helpers.
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);  // UTF-8
