@@ -27,7 +27,7 @@ public:
     // ended without releasing it, counts as acquired); 0 when the calling
     // thread already holds it through this object, when there is no handle
     // and when the wait fails. Waits without a time limit.
-    int Lock();
+    [[nodiscard]] int Lock();
     // 0 when the calling thread does not hold the lock through this object;
     // else the result of ReleaseMutex.
     int Unlock();

@@ -98,12 +98,12 @@ public:
     // unless RUN_KEEP_CONSOLE); `waitIdle` non-zero waits with
     // WaitForInputIdle; `environment` (ANSI block) and `directory` null mean
     // the parent's.
-    unsigned long Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
+    [[nodiscard]] unsigned long Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
                       const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
                       SECURITY_ATTRIBUTES* threadAttributes);
     // `application`, then one blank and `arguments` when those are non-null
     // and non-empty.
-    unsigned long Run(const wchar_t* application, const wchar_t* arguments, int show, int flags, int waitIdle,
+    [[nodiscard]] unsigned long Run(const wchar_t* application, const wchar_t* arguments, int show, int flags, int waitIdle,
                       void* environment, const wchar_t* directory);
 
     // Deletes the redirects held so far, then owns the three given (each may
