@@ -63,8 +63,8 @@ HANDLE Start(const std::wstring& commandLine, const std::wstring& directory, HAN
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                             directory.c_str(), &startup, &info);
+    BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory.c_str(),
+                             &startup, &info);
     CloseHandle(nul);
     if (!ok) return nullptr;
     CloseHandle(info.hThread);
@@ -164,8 +164,8 @@ double WineserverSeconds() {
 
 // Reads a small file of the Unix side (drive Z: is the Unix root) whole.
 std::string ReadUnixFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     std::string text;
     char buffer[4096];
@@ -319,7 +319,8 @@ int ChildMain(int argc, wchar_t** argv) {
         std::vector<char> block(kChunk);
         DWORD got = 0;
         DWORD put = 0;
-        while (ReadFile(readEnd, block.data(), kChunk, &got, nullptr) && got > 0) WriteFile(file, block.data(), got, &put, nullptr);
+        while (ReadFile(readEnd, block.data(), kChunk, &got, nullptr) && got > 0)
+            WriteFile(file, block.data(), got, &put, nullptr);
         CloseHandle(file);
         CloseHandle(readEnd);
         if (writer) {
@@ -364,7 +365,8 @@ void ThroughputSection(Run& run) {
     wprintf(L"relay throughput: %lu MiB to --out; %d rounds, alternating order\n", run.mib, run.rounds);
     fflush(stdout);
     const std::wstring writer = run.self + L" --child write " + std::to_wstring(run.mib);
-    const std::wstring copier = run.self + L" --child copy " + std::to_wstring(run.mib) + L" " + Quoted(run.dir + L"\\copy.txt");
+    const std::wstring copier =
+        run.self + L" --child copy " + std::to_wstring(run.mib) + L" " + Quoted(run.dir + L"\\copy.txt");
     std::vector<std::vector<double>> relay(run.builds.size()), passThrough(run.builds.size());
     std::vector<double> copies;
     for (int round = 0; round < run.rounds; ++round) {
@@ -372,7 +374,8 @@ void ThroughputSection(Run& run) {
         for (size_t b = 0; b < run.builds.size(); ++b) {
             const size_t i = round % 2 ? run.builds.size() - 1 - b : b;
             relay[i].push_back(RunJob(run.builds[i].vrek, L"--nul --out out.txt --task " + writer, run.dir));
-            passThrough[i].push_back(RunJob(run.builds[i].vrek, L"--nul --flush2 --out out.txt --task " + writer, run.dir));
+            passThrough[i].push_back(
+                RunJob(run.builds[i].vrek, L"--nul --flush2 --out out.txt --task " + writer, run.dir));
         }
         if (round % 2 == 0) copies.push_back(RunTimed(copier, run.dir));
     }
@@ -410,9 +413,10 @@ void IdleSection(Run& run) {
         // A task that spins is held back by the others on one CPU: alone.
         {L"grandchild 1", L"--nul", orphan, 1},
     };
-    wprintf(L"idle cost over %lu s of %d tasks at once (1 where said), per task: CPU of one core, the task + its "
-            L"share of the wineserver (target < 0.30 %% together)\n",
-            kIdleWindowMs / 1000, kIdleTasks);
+    wprintf(
+        L"idle cost over %lu s of %d tasks at once (1 where said), per task: CPU of one core, the task + its "
+        L"share of the wineserver (target < 0.30 %% together)\n",
+        kIdleWindowMs / 1000, kIdleTasks);
     fflush(stdout);
     for (const auto& idle : idles) {
         for (size_t i = 0; i < run.builds.size(); ++i) {
@@ -445,9 +449,10 @@ void PeakSection(Run& run) {
 
 void LaunchSection(Run& run) {
     const int rounds = run.rounds * 8;
-    wprintf(L"launch: vrek --nul --nologo --task <no-op> until the prompt returns, against the no-op itself; %d rounds "
-            L"(target <= 2.20)\n",
-            rounds);
+    wprintf(
+        L"launch: vrek --nul --nologo --task <no-op> until the prompt returns, against the no-op itself; %d rounds "
+        L"(target <= 2.20)\n",
+        rounds);
     fflush(stdout);
     const std::wstring noop = run.self + L" --child noop";
     RunTimed(noop, run.dir);  // warm-up

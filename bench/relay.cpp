@@ -148,9 +148,10 @@ bool Measure(int rounds, unsigned long mib, unsigned long chunk) {
     }
     double a = Median(library);
     double b = Median(plain);
-    wprintf(L"relay: %lu-byte writes: median ReaderStream(buffer, %d, 50) %.1f MB/s, blocking ReadFile %.1f MB/s, "
-            L"ratio %.2f\n",
-            chunk, kReadSize, a, b, b > 0 ? a / b : 0.0);
+    wprintf(
+        L"relay: %lu-byte writes: median ReaderStream(buffer, %d, 50) %.1f MB/s, blocking ReadFile %.1f MB/s, "
+        L"ratio %.2f\n",
+        chunk, kReadSize, a, b, b > 0 ? a / b : 0.0);
     if (!complete) wprintf(L"relay: FAILED: a drain did not deliver all %llu bytes\n", expected);
     fflush(stdout);
     return complete;

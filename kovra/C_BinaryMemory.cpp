@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-
 namespace kovra {
 
 C_String C_BinaryMemory::GetStringA() {

@@ -55,9 +55,7 @@ int C_Console::Free() {
     return 1;
 }
 
-int C_Console::ReadInfo(CONSOLE_SCREEN_BUFFER_INFO* info) {
-    return GetConsoleScreenBufferInfo(m_output, info) ? 1 : 0;
-}
+int C_Console::ReadInfo(CONSOLE_SCREEN_BUFFER_INFO* info) { return GetConsoleScreenBufferInfo(m_output, info) ? 1 : 0; }
 
 int C_Console::Write(const wchar_t* text) {
     if (!text) return 0;

@@ -109,8 +109,8 @@ private:
     int ReadInfo(CONSOLE_SCREEN_BUFFER_INFO* info);
     int ScrollWhole(int columns, int rows);
 
-    void* m_output;     // the console output handle every operation uses
-    int m_allocated;    // non-zero while this object holds a console it allocated
+    void* m_output;   // the console output handle every operation uses
+    int m_allocated;  // non-zero while this object holds a console it allocated
 };
 
 }  // namespace kovra

@@ -24,13 +24,13 @@ int C_Event::Wait(int milliseconds) {
     if (!m_event) return 2;
     DWORD limit = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
     switch (WaitForSingleObject(m_event, limit)) {
-        case WAIT_OBJECT_0:
-        case WAIT_ABANDONED:
-            return 0;
-        case WAIT_TIMEOUT:
-            return 1;
-        default:
-            return 2;
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+        return 0;
+    case WAIT_TIMEOUT:
+        return 1;
+    default:
+        return 2;
     }
 }
 

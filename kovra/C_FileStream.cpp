@@ -51,9 +51,7 @@ int C_FileStream::Open(const C_WString& name, const int& flags, const int& permi
     return 1;
 }
 
-int C_FileStream::Open(const C_WString& name, const int& flags) {
-    return Open(name, flags, _S_IREAD | _S_IWRITE);
-}
+int C_FileStream::Open(const C_WString& name, const int& flags) { return Open(name, flags, _S_IREAD | _S_IWRITE); }
 
 int C_FileStream::ReOpen(const C_WString& name, const int& flags) {
     Close();

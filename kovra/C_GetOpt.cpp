@@ -60,8 +60,7 @@ int C_GetOpt::getopt(int argc, wchar_t** argv, const char* optstring) {
     return _next(argc, argv, optstring, nullptr, nullptr, false);
 }
 
-int C_GetOpt::getopt_long(int argc, wchar_t** argv, const char* optstring, const option* longopts,
-                          int* longindex) {
+int C_GetOpt::getopt_long(int argc, wchar_t** argv, const char* optstring, const option* longopts, int* longindex) {
     return _next(argc, argv, optstring, longopts, longindex, true);
 }
 

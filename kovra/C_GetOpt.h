@@ -90,8 +90,7 @@ public:
     int getopt_long(int argc, wchar_t** argv, const char* optstring, const option* longopts, int* longindex);
 
 protected:
-    int _next(int argc, wchar_t** argv, const char* optstring, const option* longopts, int* longindex,
-              bool longMode);
+    int _next(int argc, wchar_t** argv, const char* optstring, const option* longopts, int* longindex, bool longMode);
     void _permute(wchar_t** argv);
     bool _is_option_element(const wchar_t* element, bool longMode) const;
     int _long_option(int argc, wchar_t** argv, int p, const option* longopts, int* longindex);

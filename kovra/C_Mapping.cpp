@@ -18,18 +18,18 @@ void* C_Mapping::Map(I_Mapping* source, const wchar_t* name, int shared, unsigne
     DWORD access = FILE_MAP_COPY;
     if (shared == 1) {
         switch (protect) {
-            case PAGE_READWRITE:
-                access = FILE_MAP_WRITE;
-                break;
-            case PAGE_READONLY:
-                access = FILE_MAP_READ;
-                break;
-            case PAGE_WRITECOPY:
-                access = FILE_MAP_COPY;
-                break;
-            default:
-                access = 0;
-                break;
+        case PAGE_READWRITE:
+            access = FILE_MAP_WRITE;
+            break;
+        case PAGE_READONLY:
+            access = FILE_MAP_READ;
+            break;
+        case PAGE_WRITECOPY:
+            access = FILE_MAP_COPY;
+            break;
+        default:
+            access = 0;
+            break;
         }
     }
 

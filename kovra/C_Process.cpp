@@ -49,9 +49,7 @@ DWORD Remaining(DWORD start, DWORD timeout) {
 
 // The deadline is past once more than `timeout` ms have gone by, so a time-out
 // of 0 still allows one look at the pipe.
-bool PastDeadline(DWORD start, DWORD timeout) {
-    return timeout != INFINITE && timeGetTime() - start > timeout;
-}
+bool PastDeadline(DWORD start, DWORD timeout) { return timeout != INFINITE && timeGetTime() - start > timeout; }
 
 // An anonymous pipe whose child's end (theirs) is inheritable and whose
 // parent's end (ours) is a non-inheritable duplicate, so that no other child
@@ -148,8 +146,8 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     startup.wShowWindow = static_cast<WORD>(show);
 
     const bool pipeIn = mode == RUN_PIPE_IN || mode == RUN_PIPE_IN_OUT || mode == RUN_PIPE_IN_OUT_ERR;
-    const bool pipeOut = mode == RUN_PIPE_OUT || mode == RUN_PIPE_IN_OUT || mode == RUN_PIPE_OUT_ERR ||
-                         mode == RUN_PIPE_IN_OUT_ERR;
+    const bool pipeOut =
+        mode == RUN_PIPE_OUT || mode == RUN_PIPE_IN_OUT || mode == RUN_PIPE_OUT_ERR || mode == RUN_PIPE_IN_OUT_ERR;
     const bool pipeErr = mode == RUN_PIPE_OUT_ERR || mode == RUN_PIPE_IN_OUT_ERR;
 
     // Child's ends (theirs, inheritable) and parent's ends (ours) of the
@@ -232,8 +230,8 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     return m_processId;
 }
 
-unsigned long C_Process::Run(const wchar_t* application, const wchar_t* arguments, int show, int flags,
-                             int waitIdle, void* environment, const wchar_t* directory) {
+unsigned long C_Process::Run(const wchar_t* application, const wchar_t* arguments, int show, int flags, int waitIdle,
+                             void* environment, const wchar_t* directory) {
     if (!application) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NO_PROCESS;

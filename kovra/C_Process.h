@@ -99,12 +99,12 @@ public:
     // WaitForInputIdle; `environment` (ANSI block) and `directory` null mean
     // the parent's.
     [[nodiscard]] unsigned long Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
-                      const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
-                      SECURITY_ATTRIBUTES* threadAttributes);
+                                    const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
+                                    SECURITY_ATTRIBUTES* threadAttributes);
     // `application`, then one blank and `arguments` when those are non-null
     // and non-empty.
-    [[nodiscard]] unsigned long Run(const wchar_t* application, const wchar_t* arguments, int show, int flags, int waitIdle,
-                      void* environment, const wchar_t* directory);
+    [[nodiscard]] unsigned long Run(const wchar_t* application, const wchar_t* arguments, int show, int flags,
+                                    int waitIdle, void* environment, const wchar_t* directory);
 
     // Deletes the redirects held so far, then owns the three given (each may
     // be null; the same object may be given for several streams).

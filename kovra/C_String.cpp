@@ -213,12 +213,8 @@ C_String C_String::TrimTokens(const C_String& set, int width, bool first, bool l
 }
 
 C_String C_String::TrimChars(const C_String& set, int width) const { return TrimTokens(set, width, true, true); }
-C_String C_String::TrimFirstChars(const C_String& set, int width) const {
-    return TrimTokens(set, width, true, false);
-}
-C_String C_String::TrimLastChars(const C_String& set, int width) const {
-    return TrimTokens(set, width, false, true);
-}
+C_String C_String::TrimFirstChars(const C_String& set, int width) const { return TrimTokens(set, width, true, false); }
+C_String C_String::TrimLastChars(const C_String& set, int width) const { return TrimTokens(set, width, false, true); }
 
 C_String C_String::Squeeze(const C_String& set) const {
     return FromStd(common::TextSqueeze(GetString(), m_length, set.GetString(), set.m_length));

@@ -7,9 +7,21 @@ namespace kovra {
 namespace {
 
 const char* const kWeekdays[14] = {
-    "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat",
+    "Sun",
+    "Mon",
+    "Tue",
+    "Wed",
+    "Thu",
+    "Fri",
+    "Sat",
     // 日 月 火 水 木 金 土 in Shift_JIS
-    "\x93\xFA", "\x8C\x8E", "\x89\xCE", "\x90\x85", "\x96\xD8", "\x8B\xE0", "\x93\x79",
+    "\x93\xFA",
+    "\x8C\x8E",
+    "\x89\xCE",
+    "\x90\x85",
+    "\x96\xD8",
+    "\x8B\xE0",
+    "\x93\x79",
 };
 
 }  // namespace

@@ -42,7 +42,8 @@ C_WString FromAnsiText(const char* s) {
 
 // Storage -------------------------------------------------------------------
 
-#define KOVRA_STORAGE Storage{m_stack, m_heap, m_length, m_capacity}
+#define KOVRA_STORAGE \
+    Storage { m_stack, m_heap, m_length, m_capacity }
 
 C_WString C_WString::Piece(int first, int count) const {
     return C_WString(const_cast<wchar_t*>(GetString()) + first, count, false);
@@ -296,9 +297,7 @@ C_WString C_WString::TrimChars(const char* set, int width) const { return TrimCh
 C_WString C_WString::TrimFirstChars(const char* set, int width) const {
     return TrimFirstChars(FromAnsiText(set), width);
 }
-C_WString C_WString::TrimLastChars(const char* set, int width) const {
-    return TrimLastChars(FromAnsiText(set), width);
-}
+C_WString C_WString::TrimLastChars(const char* set, int width) const { return TrimLastChars(FromAnsiText(set), width); }
 
 C_WString C_WString::Squeeze(const C_WString& set) const {
     return FromStd(common::TextSqueeze(GetString(), m_length, set.GetString(), set.m_length));
@@ -443,8 +442,8 @@ C_WString C_WString::ToWString() const { return *this; }
 unsigned int C_WString::ToCharArray(char* buffer, unsigned int size) const {
     int needed = WideCharToMultiByte(CP_ACP, 0, GetString(), m_length + 1, nullptr, 0, nullptr, nullptr);
     if (buffer && size > 0) {
-        int got = WideCharToMultiByte(CP_ACP, 0, GetString(), m_length, buffer, static_cast<int>(size - 1), nullptr,
-                                      nullptr);
+        int got =
+            WideCharToMultiByte(CP_ACP, 0, GetString(), m_length, buffer, static_cast<int>(size - 1), nullptr, nullptr);
         if (got <= 0 && m_length > 0) {
             // Too small for the whole text: convert what fits, unit by unit.
             got = 0;

@@ -142,8 +142,8 @@ public:
     C_WString Enclose(const C_WString& open, const C_WString& close, int start, int* next, int keep) const;
     // As Enclose for the pair (opens[i], closes[i]) whose opening delimiter
     // comes first; *which gets i (or -1).
-    C_WString EncloseWhich(const C_WString* opens, const C_WString* closes, int count, int start, int* next,
-                           int keep, int* which) const;
+    C_WString EncloseWhich(const C_WString* opens, const C_WString* closes, int count, int start, int* next, int keep,
+                           int* which) const;
 
     // Formatting with the C runtime's wide printf conventions. Stringf never
     // cuts its result: text that does not fit 1024 units is formatted into

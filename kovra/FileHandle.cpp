@@ -13,15 +13,27 @@ FileHandle::~FileHandle() {
 FileHandle* FileHandle::CreateFileHandle(const wchar_t* name, int access, int type) {
     DWORD disposition = 0;
     switch (type) {
-        case FH_CREATE_NEW: disposition = CREATE_NEW; break;
-        case FH_CREATE_ALWAYS: disposition = CREATE_ALWAYS; break;
-        case FH_OPEN_EXISTING: disposition = OPEN_EXISTING; break;
-        case FH_OPEN_ALWAYS: disposition = OPEN_ALWAYS; break;
-        case FH_TRUNCATE_EXISTING: disposition = TRUNCATE_EXISTING; break;
-        case FH_APPEND: disposition = OPEN_ALWAYS; break;
-        default:
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return nullptr;
+    case FH_CREATE_NEW:
+        disposition = CREATE_NEW;
+        break;
+    case FH_CREATE_ALWAYS:
+        disposition = CREATE_ALWAYS;
+        break;
+    case FH_OPEN_EXISTING:
+        disposition = OPEN_EXISTING;
+        break;
+    case FH_OPEN_ALWAYS:
+        disposition = OPEN_ALWAYS;
+        break;
+    case FH_TRUNCATE_EXISTING:
+        disposition = TRUNCATE_EXISTING;
+        break;
+    case FH_APPEND:
+        disposition = OPEN_ALWAYS;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
     }
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);

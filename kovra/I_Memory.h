@@ -8,9 +8,9 @@ namespace kovra {
 class KOVRA_API I_Memory {
 public:
     virtual ~I_Memory() {}
-    virtual void* GetPointer() = 0;          // the data
+    virtual void* GetPointer() = 0;            // the data
     virtual unsigned long Length() const = 0;  // units in use
-    virtual int GetType() = 0;               // 0 narrow text, 1 wide text, 2 bytes
+    virtual int GetType() = 0;                 // 0 narrow text, 1 wide text, 2 bytes
 };
 
 }  // namespace kovra

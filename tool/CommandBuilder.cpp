@@ -9,8 +9,8 @@ namespace vrek {
 namespace {
 
 const wchar_t* const kBuiltins[] = {
-    L"dir",   L"type", L"del",   L"rmdir", L"cd",   L"chdir", L"date",  L"time", L"if",   L"echo", L"sort",
-    L"set",   L"tree", L"chcp",  L"copy",  L"ftype", L"md",   L"mkdir", L"mode", L"move", L"ver",  L"vol",
+    L"dir", L"type", L"del",  L"rmdir", L"cd",    L"chdir", L"date",  L"time", L"if",   L"echo", L"sort",
+    L"set", L"tree", L"chcp", L"copy",  L"ftype", L"md",    L"mkdir", L"mode", L"move", L"ver",  L"vol",
 };
 
 }  // namespace

@@ -20,12 +20,12 @@ namespace vrek {
 
 namespace {
 
-const int kInputBytes = 260;           // fgets reads at most 259 bytes at a time
-const int kDefaultPeriodSeconds = 3;   // "top" alone
+const int kInputBytes = 260;          // fgets reads at most 259 bytes at a time
+const int kDefaultPeriodSeconds = 3;  // "top" alone
 const DWORD kKeyPollMs = 100;
 const int kKeyEscape = 27;
 const int kKeyQuit = 'q';
-const int kReadFailuresToEnd = 2;      // failed reads in a row that end the manager
+const int kReadFailuresToEnd = 2;  // failed reads in a row that end the manager
 
 int RealKeyWaiting() { return _kbhit(); }
 int RealReadKey() { return _getch(); }
@@ -93,8 +93,8 @@ private:
         SYSTEMTIME now;
         GetLocalTime(&now);
         _putws(L"welcome to vrek daemon manager.");
-        wprintf(L"update: %d/%02d/%02d %02d:%02d:%02d(%ls)\n", now.wYear, now.wMonth, now.wDay, now.wHour,
-                now.wMinute, now.wSecond, WeekdayText(now.wDayOfWeek).GetString());
+        wprintf(L"update: %d/%02d/%02d %02d:%02d:%02d(%ls)\n", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                now.wSecond, WeekdayText(now.wDayOfWeek).GetString());
         _putws(L"");
         _putws(L" <command lists>");
         _putws(L"   sigterm: <No or 'all'> デーモンを出来るだけ安全に終了させます。");

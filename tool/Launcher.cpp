@@ -54,8 +54,8 @@ bool OpenRedirect(const C_WString& target, bool input, FileHandle** handle, C_WS
         return true;
     }
     if (kind != TARGET_FILE) return true;
-    *handle = input ? RedirectHandle::CreateStdin(target.GetString())
-                    : RedirectHandle::CreateStdouterr(target.GetString());
+    *handle =
+        input ? RedirectHandle::CreateStdin(target.GetString()) : RedirectHandle::CreateStdouterr(target.GetString());
     if (*handle) return true;
     failed = target;
     return false;
@@ -70,8 +70,8 @@ bool SetFileRedirects(const TaskSettings& settings, C_Process& process, C_WStrin
     FileHandle* in = nullptr;
     FileHandle* out = nullptr;
     FileHandle* err = nullptr;
-    bool ok = OpenRedirect(settings.inTarget, true, &in, failed) &&
-              OpenRedirect(settings.outTarget, false, &out, failed);
+    bool ok =
+        OpenRedirect(settings.inTarget, true, &in, failed) && OpenRedirect(settings.outTarget, false, &out, failed);
     const bool shared = ok && ClassifyTarget(settings.outTarget) == TARGET_FILE &&
                         ClassifyTarget(settings.errTarget) == TARGET_FILE &&
                         IsSameFile(settings.outTarget, settings.errTarget);

@@ -57,13 +57,15 @@ struct Relay::Channel {
     }
 
     UniqueHandle pipe;  // our own duplicate of the read end; empty when there is none
-    UniqueHandle dataEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: text arrived, or the pipe closed
-    UniqueHandle roomEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay took a full stream's text
+    UniqueHandle dataEvent{
+        CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: text arrived, or the pipe closed
+    UniqueHandle roomEvent{
+        CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay took a full stream's text
     const bool signalEveryRead;
-    CRITICAL_SECTION lock;  // guards the fields below
-    std::string inbox;      // read and not yet written
-    size_t arrived = 0;     // bytes since the relay last took text
-    bool closed = false;    // the pipe has ended (or failed)
+    CRITICAL_SECTION lock;   // guards the fields below
+    std::string inbox;       // read and not yet written
+    size_t arrived = 0;      // bytes since the relay last took text
+    bool closed = false;     // the pipe has ended (or failed)
     bool abandoned = false;  // the relay is gone: the reader stops at its next step
 };
 

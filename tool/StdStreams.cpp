@@ -44,8 +44,8 @@ HANDLE OpenTarget(int which, const wchar_t* fileName) {
     if (!fileName) {
         // "CON" opened for read and write is refused; the console's own
         // buffer names are not.
-        return CreateFileW(which == STREAM_IN ? L"CONIN$" : L"CONOUT$", GENERIC_READ | GENERIC_WRITE, share,
-                           &inherit, OPEN_EXISTING, 0, nullptr);
+        return CreateFileW(which == STREAM_IN ? L"CONIN$" : L"CONOUT$", GENERIC_READ | GENERIC_WRITE, share, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
     }
     if (which == STREAM_IN)
         return CreateFileW(fileName, GENERIC_READ, share, &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -114,8 +114,7 @@ bool IsSameFile(const C_WString& a, const C_WString& b) {
     DWORD lengthB = GetFullPathNameW(b.GetString(), size, fullB, nullptr);
     if (lengthA == 0 || lengthA >= size || lengthB == 0 || lengthB >= size)
         return CompareStringOrdinal(a.GetString(), a.Length(), b.GetString(), b.Length(), TRUE) == CSTR_EQUAL;
-    return CompareStringOrdinal(fullA, static_cast<int>(lengthA), fullB, static_cast<int>(lengthB), TRUE) ==
-           CSTR_EQUAL;
+    return CompareStringOrdinal(fullA, static_cast<int>(lengthA), fullB, static_cast<int>(lengthB), TRUE) == CSTR_EQUAL;
 }
 
 C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
@@ -123,11 +122,10 @@ C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
     DWORD n = GetFullPathNameW(name.GetString(), MAX_PATH * 4, full, nullptr);
     C_WString shown = n > 0 && n < MAX_PATH * 4 ? C_WString(full) : name;
     wchar_t* reason = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&reason), 0, nullptr);
-    C_WString because =
-        length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&reason), 0, nullptr);
+    C_WString because = length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
     if (reason) LocalFree(reason);
     return C_WString::Stringf(L"ファイルを開けませんでした: %ls (%ls)", shown.GetString(), because.GetString());
 }

@@ -63,7 +63,6 @@ bool PassStopToConsole(unsigned long commandId, ConsoleEventSender send) {
     return send(CTRL_C_EVENT, commandId) != FALSE;
 }
 
-
 int RunStopSequence(TaskContext& context) {
     if (context.record) SetTaskState(context.record, TASK_STATE_SIGNAL);
     const unsigned long commandId = context.process.GetProcessID();

@@ -271,8 +271,8 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     int code = context.process.GetExitCode(nullptr);
     if (relay) relay->WriteRest();
     if (context.settings.showResult) {
-        WriteResultText(DatePrefix() + C_WString::Stringf(L"job %d: result %d\n",
-                                                          static_cast<int>(GetCurrentProcessId()), code));
+        WriteResultText(DatePrefix() +
+                        C_WString::Stringf(L"job %d: result %d\n", static_cast<int>(GetCurrentProcessId()), code));
     }
     if (context.consoleAllocated) {
         if (context.settings.pause) {

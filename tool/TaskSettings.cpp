@@ -48,13 +48,16 @@ double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
 int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     int matched = 0;
     const C_GetOpt::option table[] = {
-        {L"in", 1, &matched, 0},      {L"out", 1, &matched, 0},     {L"err", 1, &matched, 0},
-        {L"delay", 1, &matched, 0},   {L"pause", 0, &matched, 0},   {L"nologo", 0, &matched, 0},
-        {L"nul", 0, &matched, 0},     {L"null", 0, &matched, 0},    {L"console", 0, &matched, 0},
-        {L"parent-console", 0, &matched, 0},                        {L"gui", 0, &matched, 0},
-        {L"flush", 0, &matched, 0},   {L"daemon", 0, &matched, 0},  {L"managed-daemon", 0, &matched, 0},
-        {L"flush2", 0, &matched, 0},  {L"hide", 0, &matched, 0},    {L"dir", 1, &matched, 0},
-        {L"priority", 1, &matched, 0}, {nullptr, 0, nullptr, 0},
+        {L"in", 1, &matched, 0},      {L"out", 1, &matched, 0},
+        {L"err", 1, &matched, 0},     {L"delay", 1, &matched, 0},
+        {L"pause", 0, &matched, 0},   {L"nologo", 0, &matched, 0},
+        {L"nul", 0, &matched, 0},     {L"null", 0, &matched, 0},
+        {L"console", 0, &matched, 0}, {L"parent-console", 0, &matched, 0},
+        {L"gui", 0, &matched, 0},     {L"flush", 0, &matched, 0},
+        {L"daemon", 0, &matched, 0},  {L"managed-daemon", 0, &matched, 0},
+        {L"flush2", 0, &matched, 0},  {L"hide", 0, &matched, 0},
+        {L"dir", 1, &matched, 0},     {L"priority", 1, &matched, 0},
+        {nullptr, 0, nullptr, 0},
     };
 
     C_GetOpt parser;
@@ -144,10 +147,10 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
 // The settings token: one digit for each of these, in this order, then the
 // delay as "%.2f". The launcher writes it and the task copy reads it from
 // this one table, so the two cannot disagree on an order.
-int TaskSettings::* const kTokenDigits[] = {
-    &TaskSettings::inKind, &TaskSettings::outKind, &TaskSettings::errKind,   &TaskSettings::pause,
-    &TaskSettings::showResult, &TaskSettings::gui, &TaskSettings::flushMode, &TaskSettings::daemon,
-    &TaskSettings::hide,   &TaskSettings::priority,
+int TaskSettings::*const kTokenDigits[] = {
+    &TaskSettings::inKind,     &TaskSettings::outKind,  &TaskSettings::errKind,   &TaskSettings::pause,
+    &TaskSettings::showResult, &TaskSettings::gui,      &TaskSettings::flushMode, &TaskSettings::daemon,
+    &TaskSettings::hide,       &TaskSettings::priority,
 };
 const int kTokenDigitCount = static_cast<int>(sizeof kTokenDigits / sizeof kTokenDigits[0]);
 const int kTokenKindDigits = 3;  // the stream-target kinds come first, 0 to 4

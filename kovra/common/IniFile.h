@@ -301,7 +301,8 @@ private:
         if (m_file.Seek64(from, SEEK_SET) != from) return rest;
         char chunk[65536];
         int got = 0;
-        while ((got = m_file.Read(chunk, static_cast<int>(sizeof chunk))) > 0) rest.append(chunk, static_cast<size_t>(got));
+        while ((got = m_file.Read(chunk, static_cast<int>(sizeof chunk))) > 0)
+            rest.append(chunk, static_cast<size_t>(got));
         return rest;
     }
 

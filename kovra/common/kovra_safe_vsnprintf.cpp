@@ -67,8 +67,7 @@ wchar_t* kovra_safe_vsnprintf(wchar_t* buffer, size_t count, const wchar_t* form
     return SafeFormat(buffer, count, format, args, allocated, length);
 }
 
-char* kovra_safe_vsnprintfA(char* buffer, size_t count, const char* format, va_list args, int* allocated,
-                            int* length) {
+char* kovra_safe_vsnprintfA(char* buffer, size_t count, const char* format, va_list args, int* allocated, int* length) {
     return SafeFormat(buffer, count, format, args, allocated, length);
 }
 

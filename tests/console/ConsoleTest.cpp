@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -231,7 +231,8 @@ TEST_F(ConsoleBuffer, FillRectWithNothingToFillChangesNothingAndAnswersTheInform
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         EXPECT_NE(0, console.FillRect(1, 1, c.width, c.height, 4));
         for (int y = 0; y < 3; ++y)
-            EXPECT_EQ(std::wstring(static_cast<size_t>(width), static_cast<wchar_t>(L'a' + y)), RowText(buffer, y, width));
+            EXPECT_EQ(std::wstring(static_cast<size_t>(width), static_cast<wchar_t>(L'a' + y)),
+                      RowText(buffer, y, width));
         EXPECT_EQ(0x07, CellAt(buffer, 1, 1).attr);
     }
 }

@@ -33,8 +33,7 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr))
-            return;
+        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr)) return;
         done += written;
     }
 }
@@ -196,8 +195,7 @@ TEST_CHILD(presskeys) {
         press[0].EventType = KEY_EVENT;
         press[0].Event.KeyEvent.bKeyDown = TRUE;
         press[0].Event.KeyEvent.wRepeatCount = 1;
-        press[0].Event.KeyEvent.wVirtualKeyCode =
-            ch == 27 ? VK_ESCAPE : static_cast<WORD>(LOBYTE(VkKeyScanW(ch)));
+        press[0].Event.KeyEvent.wVirtualKeyCode = ch == 27 ? VK_ESCAPE : static_cast<WORD>(LOBYTE(VkKeyScanW(ch)));
         press[0].Event.KeyEvent.uChar.UnicodeChar = ch;
         press[1] = press[0];
         press[1].Event.KeyEvent.bKeyDown = FALSE;

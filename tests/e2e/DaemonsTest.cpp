@@ -1,7 +1,7 @@
 // Daemons observed through the shared table, as the manager sees them and
 // with the stop requests it writes.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -79,7 +79,8 @@ TEST_F(Daemons, ACommandThatIgnoresTermIsMarkedAndThenKilled) {
 
 TEST_F(Daemons, AKilledTasksRecordIsFreedByTheNextLauncher) {
     testsupport::TempDir dir;
-    e2e::Job& first = Start(L"--nul --daemon --task " + ChildTask(L"emit", L"touch:" + dir.File(L"up") + L" sleep:3000"));
+    e2e::Job& first =
+        Start(L"--nul --daemon --task " + ChildTask(L"emit", L"touch:" + dir.File(L"up") + L" sleep:3000"));
     ASSERT_TRUE(WaitForState(first.pid, TASK_STATE_RUN));
     // Killed once its command runs: a process whose creator dies while
     // starting it never finishes starting under Wine.
@@ -117,7 +118,8 @@ TEST_F(Daemons, TwentyLiveDaemonsRefuseTheTwentyFirst) {
 
 TEST_F(Daemons, AKillDuringHeavyOutputEndsTheTask) {
     testsupport::TempDir dir;
-    e2e::Job& job = Start(L"--nul --daemon --out " + dir.File(L"o.txt") + L" --task " + ChildTask(L"emit", L"F:1000000"));
+    e2e::Job& job =
+        Start(L"--nul --daemon --out " + dir.File(L"o.txt") + L" --task " + ChildTask(L"emit", L"F:1000000"));
     ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN));
     // Output is flowing: more than two early emissions have reached the file.
     ASSERT_TRUE(testsupport::WaitUntil(
@@ -156,7 +158,8 @@ TEST_F(Daemons, KillEndsWhatTheCommandStartedToo) {
 
 TEST_F(Daemons, ACommandThatEndsByItselfLeavesWhatItStartedAlone) {
     testsupport::TempDir dir;
-    e2e::Job& job = Start(L"--nul --flush2 --daemon --task " + ChildTask(L"spawner", dir.File(L"helper.txt") + L" end"));
+    e2e::Job& job =
+        Start(L"--nul --flush2 --daemon --task " + ChildTask(L"spawner", dir.File(L"helper.txt") + L" end"));
     HANDLE helper = OpenHelper(dir.File(L"helper.txt"));
     ASSERT_NE(nullptr, helper);
     EXPECT_EQ(0u, job.Wait(15000));

@@ -1,6 +1,6 @@
 // Background jobs whose streams go to files or nul, as a user starts them.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,11 +31,11 @@ std::wstring Hex(const std::string& bytes) {
 // "[yyyy/mm/dd hh:mm:ss] job N: result R" and its line end, for this job.
 ::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result,
                                         const char* lineEnd = "\n") {
-    std::regex pattern("\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) +
-                       ": result " + std::to_string(result) + lineEnd);
+    std::regex pattern("\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
+                       std::to_string(result) + lineEnd);
     if (std::regex_match(line, pattern)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \""
-                                         << line << "\"";
+    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \"" << line
+                                         << "\"";
 }
 
 // The file's text before the result line, and the result line (which
@@ -140,8 +140,8 @@ TEST(Jobs, Flush2LetsTheCommandWriteTheFilesTheLauncherCreated) {
     TempDir dir;
     testsupport::WriteFileBytes(dir.File(L"o.txt"), "old content that must go");
     testsupport::WriteFileBytes(dir.File(L"in.txt"), "12345");
-    auto job = StartJob(L"--delay 1 --flush2 --in in.txt --out o.txt --task " + ChildTask(L"readin"),
-                        dir.Path().c_str());
+    auto job =
+        StartJob(L"--delay 1 --flush2 --in in.txt --out o.txt --task " + ChildTask(L"readin"), dir.Path().c_str());
     ASSERT_NE(0u, job->pid);
     // Created (truncated) by the launcher, before the task has done anything.
     EXPECT_EQ("", ReadFileBytes(dir.File(L"o.txt")));
@@ -225,9 +225,9 @@ TEST(Jobs, AnInputFileOrNulIsTheCommandsInputInRelayMode) {
     TempDir dir;
     ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(L"in.txt"), std::string(5000, 'i')));
     for (const auto& c : {std::make_pair(L"in.txt", "read 5000 bytes\n"), std::make_pair(L"nul", "read 0 bytes\n")}) {
-        auto job = StartJob(L"--delay 0.3 --nologo --in " + std::wstring(c.first) + L" --out o.txt --task " +
-                                ChildTask(L"readin"),
-                            dir.Path().c_str());
+        auto job = StartJob(
+            L"--delay 0.3 --nologo --in " + std::wstring(c.first) + L" --out o.txt --task " + ChildTask(L"readin"),
+            dir.Path().c_str());
         EXPECT_EQ(0u, job->Wait(20000)) << testsupport::Narrow(c.first);
         EXPECT_EQ(c.second, ReadFileBytes(dir.File(L"o.txt"))) << testsupport::Narrow(c.first);
     }
@@ -235,7 +235,8 @@ TEST(Jobs, AnInputFileOrNulIsTheCommandsInputInRelayMode) {
 
 TEST(Jobs, OutputAndErrorNamingOneFileKeepEveryByte) {
     TempDir dir;
-    const std::wstring steps = L"o:" + Hex("out one\n") + L" sleep:50 e:" + Hex("error\n") + L" sleep:50 o:" + Hex("out two\n");
+    const std::wstring steps =
+        L"o:" + Hex("out one\n") + L" sleep:50 e:" + Hex("error\n") + L" sleep:50 o:" + Hex("out two\n");
     // Relayed: every line once (output comes before error within a batch).
     auto relayed = StartJob(L"--delay 0.3 --nologo --out log.txt --err LOG.TXT --task " + ChildTask(L"emit", steps),
                             dir.Path().c_str());
@@ -244,9 +245,9 @@ TEST(Jobs, OutputAndErrorNamingOneFileKeepEveryByte) {
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ((std::vector<std::string>{"error", "out one", "out two"}), lines);
     // Passed through: the command writes the one handle, in its own order.
-    auto passed = StartJob(L"--delay 0.3 --nologo --flush2 --out log2.txt --err .\\log2.txt --task " +
-                               ChildTask(L"emit", steps),
-                           dir.Path().c_str());
+    auto passed =
+        StartJob(L"--delay 0.3 --nologo --flush2 --out log2.txt --err .\\log2.txt --task " + ChildTask(L"emit", steps),
+                 dir.Path().c_str());
     EXPECT_EQ(0u, passed->Wait());
     EXPECT_EQ("out one\nerror\nout two\n", ReadFileBytes(dir.File(L"log2.txt")));
 }
@@ -270,8 +271,8 @@ TEST(Jobs, AnUnopenableFileTargetStopsTheJobWithAReport) {
     ASSERT_TRUE(CreateDirectoryW(dir.File(L"folder").c_str(), nullptr));
     // Wine run by root ignores the read-only attribute (the Unix file mode
     // does not bind root), so that row is checked only where it binds.
-    HANDLE probe = CreateFileW(dir.File(L"ro.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE probe = CreateFileW(dir.File(L"ro.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
     const bool readOnlyBinds = probe == INVALID_HANDLE_VALUE;
     if (!readOnlyBinds) CloseHandle(probe);
     const struct {

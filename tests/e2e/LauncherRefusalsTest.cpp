@@ -20,20 +20,19 @@ TEST_P(LauncherRefuses, WithTheExactMessageAndStatusOne) {
     EXPECT_EQ(testsupport::ToCodePage(GetParam().message, 932), run.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OptionErrors, LauncherRefuses,
-    testing::Values(Refusal{L"--Task dir", L"--task オプションは必須です。\r\n"},
-                    Refusal{L"--nul", L"--task オプションは必須です。\r\n"},
-                    Refusal{L"--nul --task", L"--task オプションには実行コマンドが必須です。\r\n"},
-                    Refusal{L"--in \"\" --out \"\" --task x", L"--in の値が不正です。\r\n"},
-                    Refusal{L"--out \"\" --task x", L"--out の値が不正です。\r\n"},
-                    Refusal{L"--err \"\" --task x", L"--err の値が不正です。\r\n"},
-                    Refusal{L"--delay -5 --task x", L"--delay の値が不正です。\r\n"},
-                    Refusal{L"--out --task dir", L"--out オプションに引数が必要です。\r\n"},
-                    Refusal{L"--bogus --task dir", L"--bogus 無効なオプションです。\r\n"},
-                    Refusal{L"--nul -x --task dir", L"-x 無効なオプションです。\r\n"},
-                    Refusal{L"-- --task dir", L"-- 無効なオプションです。\r\n"},
-                    Refusal{L"--delay=5 --task dir", L"--delay=5 無効なオプションです。\r\n"}));
+INSTANTIATE_TEST_SUITE_P(OptionErrors, LauncherRefuses,
+                         testing::Values(Refusal{L"--Task dir", L"--task オプションは必須です。\r\n"},
+                                         Refusal{L"--nul", L"--task オプションは必須です。\r\n"},
+                                         Refusal{L"--nul --task", L"--task オプションには実行コマンドが必須です。\r\n"},
+                                         Refusal{L"--in \"\" --out \"\" --task x", L"--in の値が不正です。\r\n"},
+                                         Refusal{L"--out \"\" --task x", L"--out の値が不正です。\r\n"},
+                                         Refusal{L"--err \"\" --task x", L"--err の値が不正です。\r\n"},
+                                         Refusal{L"--delay -5 --task x", L"--delay の値が不正です。\r\n"},
+                                         Refusal{L"--out --task dir", L"--out オプションに引数が必要です。\r\n"},
+                                         Refusal{L"--bogus --task dir", L"--bogus 無効なオプションです。\r\n"},
+                                         Refusal{L"--nul -x --task dir", L"-x 無効なオプションです。\r\n"},
+                                         Refusal{L"-- --task dir", L"-- 無効なオプションです。\r\n"},
+                                         Refusal{L"--delay=5 --task dir", L"--delay=5 無効なオプションです。\r\n"}));
 
 TEST(Launcher, AloneShowsTheUsageWithStatusZero) {
     testsupport::RunResult run = RunVrek(L"");
@@ -76,12 +75,13 @@ TEST(ForeignTable, ABlockTooSmallUnderTheTablesNameCountsAsNoTable) {
     EXPECT_EQ(PutwsBytes(L"管理者権限が無いため --daemon オプションに失敗しました。"), launcher.out);
 
     testsupport::TempDir dir;
-    testsupport::RunResult task =
-        RunVrek(L"04001001000.00 o.txt " + e2e::ChildTask(L"emit", L"o:68690a") + L" --pid-task--1", dir.Path().c_str());
+    testsupport::RunResult task = RunVrek(
+        L"04001001000.00 o.txt " + e2e::ChildTask(L"emit", L"o:68690a") + L" --pid-task--1", dir.Path().c_str());
     EXPECT_EQ(0u, task.exitCode) << "the task runs unregistered";
     EXPECT_EQ(0u, testsupport::ReadFileBytes(dir.File(L"o.txt")).find("hi\n"));
 
-    testsupport::RunResult manager = testsupport::RunCaptureInput(L"\"" + e2e::VrekPath() + L"\" --managed-daemon", "exit\n");
+    testsupport::RunResult manager =
+        testsupport::RunCaptureInput(L"\"" + e2e::VrekPath() + L"\" --managed-daemon", "exit\n");
     EXPECT_EQ(0u, manager.exitCode);
     EXPECT_NE(std::string::npos, manager.out.find("daemon process is nothing.")) << manager.out;
     CloseHandle(holder);

@@ -1,8 +1,8 @@
 // vrek --managed-daemon driven through its standard input against real
 // daemons in the real table: the screen line by line (code page 932 bytes),
 // the stop requests it writes, and how a session ends.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <regex>
@@ -125,7 +125,6 @@ std::string SignalLine(int number, unsigned long pid, const char* word) {
 // Every test starts and leaves the real table empty.
 class ManagerSessions : public e2e::DaemonTableTest {
 protected:
-
     // A real daemon whose command is a window that closes on request, so
     // that Term ends it; returns once its record is in use.
     e2e::Job& StartDaemon() {
@@ -153,7 +152,6 @@ protected:
     testsupport::RunResult Session(const std::string& input) {
         return testsupport::RunCaptureInput(ManagerCommand(), input);
     }
-
 };
 
 }  // namespace
@@ -276,11 +274,13 @@ TEST_F(ManagerSessions, LinesAreReadIn259BytePiecesAndTheEndOfInputEndsTheSessio
     const std::string invalid = "command>" + Cp932(L"コマンドが不正です。");
     const Case cases[] = {
         // 259 bytes, then the rest of the 300-byte line: "exit" after blanks.
-        {"a 300-byte line", std::string(259, 'x') + std::string(36, ' ') + "exit\n",
+        {"a 300-byte line",
+         std::string(259, 'x') + std::string(36, ' ') + "exit\n",
          {"", "command>unknwon command:", "command>bye."}},
         {"a last line without its line end", "sigterm 1", {"", "command>Invalid no: 1", invalid, "bye."}},
         {"no input at all", "", {"", invalid, "bye."}},
-        {"a 259-byte line ends where its line end is read alone", std::string(259, ' ') + "\n",
+        {"a 259-byte line ends where its line end is read alone",
+         std::string(259, ' ') + "\n",
          {"", "command>unknwon command:", "command>unknwon command:", invalid, "bye."}},
     };
     for (const Case& c : cases) {
@@ -296,8 +296,8 @@ TEST_F(ManagerSessions, AnInputThatFailsEveryReadEndsAfterTheSecondFailure) {
     testsupport::TempDir dir;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     // Open for writing only: every read of it fails, without an end of file.
-    HANDLE writeOnly = CreateFileW(dir.File(L"in.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                   CREATE_ALWAYS, 0, nullptr);
+    HANDLE writeOnly =
+        CreateFileW(dir.File(L"in.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, writeOnly);
     testsupport::PipedProcess manager;
     ASSERT_TRUE(manager.Start(ManagerCommand(), nullptr, writeOnly));

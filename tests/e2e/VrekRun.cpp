@@ -92,8 +92,9 @@ std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std:
                                             const wchar_t* directory) {
     auto job = std::make_unique<Job>();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    kovra::common::UniqueFileHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    kovra::common::UniqueFileHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     kovra::common::UniqueFileHandle in(
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     std::wstring line = L"\"" + VrekPath() + L"\" " + args;

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <ctime>
 #include <string>
@@ -41,8 +41,8 @@ TEST(ContentType, IsReadFromTheExtensionsClassKey) {
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                  nullptr, &key, nullptr));
         if (row.data) {
-            EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Content Type", 0, row.kind,
-                                                    static_cast<const BYTE*>(row.data), row.size));
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetValueExA(key, "Content Type", 0, row.kind, static_cast<const BYTE*>(row.data), row.size));
         }
         RegCloseKey(key);
         EXPECT_EQ(row.type, ContentType(name)) << name;

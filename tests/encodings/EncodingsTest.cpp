@@ -94,8 +94,7 @@ TEST(JapaneseEncodings, ConvertersHandleRunsLineEndsAndTruncatedInput) {
         {ToEuc, "\xB1\x8A\xBF", "\x8E\xB1\xB4\xC1"},
         {ToEuc, "a\x8A", "a"},
     };
-    for (const Row& row : rows)
-        EXPECT_TRUE(SameBytes(row.out, Str(row.fn(Bytes(row.in))))) << "row " << (&row - rows);
+    for (const Row& row : rows) EXPECT_TRUE(SameBytes(row.out, Str(row.fn(Bytes(row.in))))) << "row " << (&row - rows);
 }
 
 TEST(Base64, EncodesKnownVectorsWithAndWithoutTheEncodedWordFrame) {
@@ -172,12 +171,32 @@ TEST(JapaneseEncodings, DecodersTakeRandomBytesWithoutFault) {
     // Pieces of the formats, so that headers, escapes and pairs occur and are
     // cut anywhere; every other round plain random bytes. Each result stays
     // within its bound of output bytes per input byte.
-    const char* pieces[] = {"=?ISO-2022-JP?B?", "?=", "YWJj", "=", "=4", "=1B$B", "=1B(B", "\x1B$B", "\x1B(J",
-                            "\x1B", "\r\n", "\n", "\x8E", "\x8A", "\xBF", "\xB1", "\x21", "a"};
+    const char* pieces[] = {"=?ISO-2022-JP?B?",
+                            "?=",
+                            "YWJj",
+                            "=",
+                            "=4",
+                            "=1B$B",
+                            "=1B(B",
+                            "\x1B$B",
+                            "\x1B(J",
+                            "\x1B",
+                            "\r\n",
+                            "\n",
+                            "\x8E",
+                            "\x8A",
+                            "\xBF",
+                            "\xB1",
+                            "\x21",
+                            "a"};
     const struct {
         Converter fn;
         size_t perByte;
-    } decoders[] = {{ToJisKeepCR, 4}, {FromJis, 2}, {FromEuc, 1}, {ToEuc, 2}, {System::base64_decode, 1},
+    } decoders[] = {{ToJisKeepCR, 4},
+                    {FromJis, 2},
+                    {FromEuc, 1},
+                    {ToEuc, 2},
+                    {System::base64_decode, 1},
                     {System::quoted_printable_decode, 1}};
     std::mt19937 random(7);
     for (int round = 0; round < 3000; ++round) {

@@ -66,8 +66,9 @@ TEST(FileStream, BytesWordsAndDwordsInBothByteOrders) {
         auto write = row.size == 1   ? &C_FileStream::WriteByte
                      : row.size == 2 ? &C_FileStream::WriteWord
                                      : &C_FileStream::WriteDword;
-        auto read = row.size == 1 ? &C_FileStream::ReadByte : row.size == 2 ? &C_FileStream::ReadWord
-                                                                            : &C_FileStream::ReadDword;
+        auto read = row.size == 1   ? &C_FileStream::ReadByte
+                    : row.size == 2 ? &C_FileStream::ReadWord
+                                    : &C_FileStream::ReadDword;
         EXPECT_EQ(row.size, (file.*write)(row.value, row.bigEndian));
         EXPECT_EQ(row.bytes, ReadFileBytes(dir.File(L"w"))) << row.size << (row.bigEndian ? " big" : " little");
         file.Seek(0, SEEK_SET);

@@ -64,10 +64,18 @@ TYPED_TEST(IniFileTest, WhichLinesDefineAKey) {
         std::string file;
         const char* key;
         const char* value;  // null: not defined
-    } rows[] = {{"a=1", "a", "1"},           {"#a = 1\r\n", "a", nullptr},    {" a = 1\r\n", "a", nullptr},
-                {"a==  x\r\n", "a", "x"},    {"a =\r\n", "a", ""},            {"a\r\na = 2\r\n", "a", "2"},
-                {"a = 1\r\na = 2", "a", "1"}, {"key = 1\r\n", "k", nullptr},   {"A = 1\r\n", "a", nullptr},
-                {"a b = 1\r\n", "a", "1"},   {"a\t= tab \r\n", "a", "tab "}, {"x = 1\rb = 2\n", "b", "2"}};
+    } rows[] = {{"a=1", "a", "1"},
+                {"#a = 1\r\n", "a", nullptr},
+                {" a = 1\r\n", "a", nullptr},
+                {"a==  x\r\n", "a", "x"},
+                {"a =\r\n", "a", ""},
+                {"a\r\na = 2\r\n", "a", "2"},
+                {"a = 1\r\na = 2", "a", "1"},
+                {"key = 1\r\n", "k", nullptr},
+                {"A = 1\r\n", "a", nullptr},
+                {"a b = 1\r\n", "a", "1"},
+                {"a\t= tab \r\n", "a", "tab "},
+                {"x = 1\rb = 2\n", "b", "2"}};
     for (const Row& row : rows) {
         TypeParam ini;
         this->Prepare(ini, row.file);

@@ -72,10 +72,8 @@ TEST(Trace, DumpRowsOf16BytesNumberedInTens) {
     struct Row {
         unsigned int size;
         Texts rows;
-    } rows[] = {{0, {}},
-                {16, {row0}},
-                {17, {row0, L"000010\t70 "}},
-                {40, {row0, row1, L"000020\tE0 E7 EE F5 FC 03 0A 11 "}}};
+    } rows[] = {
+        {0, {}}, {16, {row0}}, {17, {row0, L"000010\t70 "}}, {40, {row0, row1, L"000020\tE0 E7 EE F5 FC 03 0A 11 "}}};
     for (const Row& row : rows) {
         TempDir dir;
         C_Trace trace;

@@ -1,7 +1,7 @@
+#include <windows.h>
 #include <gtest/gtest.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>

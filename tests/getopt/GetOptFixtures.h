@@ -42,12 +42,15 @@ private:
 class ToolTable {
 public:
     ToolTable()
-        : entries_{{L"in", 1, &flag, 0},       {L"out", 1, &flag, 0},         {L"err", 1, &flag, 0},
-                   {L"delay", 1, &flag, 0},    {L"pause", 0, &flag, 0},       {L"nologo", 0, &flag, 0},
-                   {L"nul", 0, &flag, 0},      {L"null", 0, &flag, 0},        {L"console", 0, &flag, 0},
-                   {L"parent-console", 0, &flag, 0}, {L"gui", 0, &flag, 0},   {L"flush", 0, &flag, 0},
-                   {L"daemon", 0, &flag, 0},   {L"managed-daemon", 0, &flag, 0}, {L"flush2", 0, &flag, 0},
-                   {L"hide", 0, &flag, 0},     {L"dir", 1, &flag, 0},         {L"priority", 1, &flag, 0},
+        : entries_{{L"in", 1, &flag, 0},      {L"out", 1, &flag, 0},
+                   {L"err", 1, &flag, 0},     {L"delay", 1, &flag, 0},
+                   {L"pause", 0, &flag, 0},   {L"nologo", 0, &flag, 0},
+                   {L"nul", 0, &flag, 0},     {L"null", 0, &flag, 0},
+                   {L"console", 0, &flag, 0}, {L"parent-console", 0, &flag, 0},
+                   {L"gui", 0, &flag, 0},     {L"flush", 0, &flag, 0},
+                   {L"daemon", 0, &flag, 0},  {L"managed-daemon", 0, &flag, 0},
+                   {L"flush2", 0, &flag, 0},  {L"hide", 0, &flag, 0},
+                   {L"dir", 1, &flag, 0},     {L"priority", 1, &flag, 0},
                    {nullptr, 0, nullptr, 0}} {}
     ToolTable(const ToolTable&) = delete;
     ToolTable& operator=(const ToolTable&) = delete;

@@ -83,8 +83,8 @@ TEST(GetOptToolTable, DelayTakesTheNextElementWhateverItLooksLike) {
 
 TEST(GetOptToolTable, NamesMatchOnlyWholeAndCaseSensitively) {
     ToolTable table;
-    for (const wchar_t* element : {L"--del", L"--DELAY", L"--delay=5", L"--managed", L"--nul2", L"--Nul", L"--",
-                                   L"--flush3", L"---nul"}) {
+    for (const wchar_t* element :
+         {L"--del", L"--DELAY", L"--delay=5", L"--managed", L"--nul2", L"--Nul", L"--", L"--flush3", L"---nul"}) {
         SCOPED_TRACE(element);
         ArgVector args{element, L"5"};
         C_GetOpt parser = DashParser();

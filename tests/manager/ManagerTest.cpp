@@ -1,8 +1,8 @@
 // The daemon manager's logic with its seams: the monitor wait against a
 // scripted clock and keyboard, the weekday names, and whole sessions of the
 // real manager loop run in a child process on a table of the test's own.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <locale.h>
 #include <stdio.h>
@@ -146,9 +146,10 @@ std::wstring WeekdayNames() {
 // Code page 932 gives the names whatever the ANSI code page: this suite runs
 // where it is not 932, the next one where it is.
 TEST(ManagerWeekday, JapaneseNamesFromSundayWhateverTheAnsiCodePage) {
-    EXPECT_EQ(L"\u571f\u65e5\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5"
-              L"\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5",
-              WeekdayNames());
+    EXPECT_EQ(
+        L"\u571f\u65e5\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5"
+        L"\u6708\u706b\u6c34\u6728\u91d1\u571f\u65e5",
+        WeekdayNames());
 }
 
 TEST(ManagerWeekdayCp932, TheSameUnderCodePage932) {

@@ -1,7 +1,7 @@
 // Command-line quoting: what QuoteArgument writes is split back into the
 // same argument by both readers a Windows program may use.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <shellapi.h>
 
 #include <fcntl.h>
@@ -26,7 +26,8 @@ std::vector<std::wstring> ArgumentGrid() {
         grid.push_back(p);
         for (const auto& q : pieces) {
             grid.push_back(p + q);
-            for (const auto& r : {std::wstring(L"\""), std::wstring(L"\\"), std::wstring(L"x")}) grid.push_back(p + q + r);
+            for (const auto& r : {std::wstring(L"\""), std::wstring(L"\\"), std::wstring(L"x")})
+                grid.push_back(p + q + r);
         }
     }
     return grid;
@@ -34,7 +35,8 @@ std::vector<std::wstring> ArgumentGrid() {
 
 std::wstring Line(const std::vector<std::wstring>& args, bool always) {
     std::wstring line = L"program";
-    for (const auto& a : args) line += L" " + std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), always).GetString());
+    for (const auto& a : args)
+        line += L" " + std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), always).GetString());
     return line;
 }
 
@@ -74,7 +76,8 @@ TEST(Quoting, EveryArgumentOfTheGridSurvivesCommandLineToArgvW) {
 TEST(Quoting, TheCRuntimeSplitsTheWholeGridBackIntoTheSameArguments) {
     const std::vector<std::wstring> grid = ArgumentGrid();
     std::wstring quoted;
-    for (const auto& a : grid) quoted += std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), false).GetString()) + L" ";
+    for (const auto& a : grid)
+        quoted += std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), false).GetString()) + L" ";
     testsupport::RunResult run = testsupport::RunCapture(testsupport::ChildCommand(L"printargs", quoted));
     ASSERT_EQ(0u, run.exitCode) << run.out;
     std::string expected;
@@ -86,8 +89,9 @@ TEST(Quoting, OnlyWhatNeedsQuotesIsQuotedOnTheCommandsSide) {
     const struct {
         const wchar_t* argument;
         const wchar_t* quoted;
-    } cases[] = {{L"dir", L"dir"}, {L"C:\\", L"C:\\"}, {L"/w", L"/w"}, {L"", L"\"\""}, {L"a b", L"\"a b\""},
-                 {L"C:\\Program Files\\", L"\"C:\\Program Files\\\\\""}, {L"a\"b", L"\"a\\\"b\""}};
+    } cases[] = {{L"dir", L"dir"},        {L"C:\\", L"C:\\"},   {L"/w", L"/w"},
+                 {L"", L"\"\""},          {L"a b", L"\"a b\""}, {L"C:\\Program Files\\", L"\"C:\\Program Files\\\\\""},
+                 {L"a\"b", L"\"a\\\"b\""}};
     for (const auto& c : cases)
         EXPECT_STREQ(c.quoted, vrek::QuoteArgument(kovra::C_WString(c.argument), false).GetString());
 }

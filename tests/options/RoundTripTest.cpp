@@ -18,8 +18,8 @@ namespace {
 // The fields the task copy acts on, one per line, as UTF-8.
 std::string Describe(const TaskSettings& s) {
     wchar_t line[256];
-    swprintf(line, 256, L"%d %d %d|%d %d %d %d %d %d %d|%.2f", s.inKind, s.outKind, s.errKind, s.pause,
-             s.showResult, s.gui, s.flushMode, s.daemon, s.hide, s.priority, s.delaySeconds);
+    swprintf(line, 256, L"%d %d %d|%d %d %d %d %d %d %d|%.2f", s.inKind, s.outKind, s.errKind, s.pause, s.showResult,
+             s.gui, s.flushMode, s.daemon, s.hide, s.priority, s.delaySeconds);
     std::wstring text = line;
     text += L"\n" + std::wstring(s.inTarget.GetString()) + L"\n" + s.outTarget.GetString() + L"\n" +
             s.errTarget.GetString() + L"\n" + s.taskLine.GetString() + L"\n";

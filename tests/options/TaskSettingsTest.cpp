@@ -84,10 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                      1,
                      L"44301000000.00 \"in.txt\" \"OUT.TXT\" \"a b\" \"c\"",
                      L""},
-        LauncherCase{{L"--parent-console", L"--out", L"parent_console", L"--task", L"x"},
-                     1,
-                     L"22201000000.00 \"x\"",
-                     L""}));
+        LauncherCase{
+            {L"--parent-console", L"--out", L"parent_console", L"--task", L"x"}, 1, L"22201000000.00 \"x\"", L""}));
 
 TEST(LauncherParse, ManagedDaemonEndsTheParseBeforeTask) {
     TaskSettings settings;
@@ -99,8 +97,7 @@ TEST(LauncherParse, ManagedDaemonEndsTheParseBeforeTask) {
 
 TEST(LauncherParse, KeepsTheValuesTheLauncherActsOn) {
     TaskSettings settings;
-    ASSERT_EQ(1, Parse({L"--dir", L"sub", L"--daemon", L"--flush2", L"--out", L"o.txt", L"--task", L"x"},
-                       settings, 0));
+    ASSERT_EQ(1, Parse({L"--dir", L"sub", L"--daemon", L"--flush2", L"--out", L"o.txt", L"--task", L"x"}, settings, 0));
     EXPECT_EQ(L"sub", W(settings.workDir));
     EXPECT_EQ(1, settings.daemon);
     EXPECT_EQ(2, settings.flushMode);
@@ -133,30 +130,28 @@ TEST_P(TaskParse, DecodesTheTokenOrRejectsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, TaskParse,
-    testing::Values(
-        TaskCase{{L"00001000000.00", L"dir", L"--pid-task--123"}, 1, L"dir", L""},
-        TaskCase{{L"00001000000.00", L"C:\\Program Files\\app.exe", L"-x", L"--pid-task--1"},
-                 1,
-                 L"\"C:\\Program Files\\app.exe\" -x",
-                 L""},
-        TaskCase{{L"00001000000.00", L"a\tb", L"--pid-task--1"}, 1, L"\"a\tb\"", L""},
-        TaskCase{{}, 0, L"", L"オプションがありません"},
-        TaskCase{{L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"50001000000.00", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"00001", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"0000100000x.00", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"00001000000.00 ", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"000010", L"x", L"--pid-task--5"}, 1, L"x", L""},
-        // A token that announces more file names than there are arguments.
-        TaskCase{{L"44401000000.00", L"a", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"04001000000.00", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
-        TaskCase{{L"04001000000.00", L"out.txt", L"--pid-task--5"}, 1, L"", L""},
-        TaskCase{{L"00001000000.00", L"--pid-task--5"}, 1, L"", L""}));
+    testing::Values(TaskCase{{L"00001000000.00", L"dir", L"--pid-task--123"}, 1, L"dir", L""},
+                    TaskCase{{L"00001000000.00", L"C:\\Program Files\\app.exe", L"-x", L"--pid-task--1"},
+                             1,
+                             L"\"C:\\Program Files\\app.exe\" -x",
+                             L""},
+                    TaskCase{{L"00001000000.00", L"a\tb", L"--pid-task--1"}, 1, L"\"a\tb\"", L""},
+                    TaskCase{{}, 0, L"", L"オプションがありません"},
+                    TaskCase{{L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"50001000000.00", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"00001", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"0000100000x.00", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"00001000000.00 ", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"000010", L"x", L"--pid-task--5"}, 1, L"x", L""},
+                    // A token that announces more file names than there are arguments.
+                    TaskCase{{L"44401000000.00", L"a", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"04001000000.00", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
+                    TaskCase{{L"04001000000.00", L"out.txt", L"--pid-task--5"}, 1, L"", L""},
+                    TaskCase{{L"00001000000.00", L"--pid-task--5"}, 1, L"", L""}));
 
 TEST(TaskParse, FillsKindsFlagsDelayAndTargets) {
     TaskSettings settings;
-    ASSERT_EQ(1, Parse({L"44410101116.25", L"in.txt", L"out.txt", L"err.txt", L"cmd", L"--pid-task--9"}, settings,
-                       1));
+    ASSERT_EQ(1, Parse({L"44410101116.25", L"in.txt", L"out.txt", L"err.txt", L"cmd", L"--pid-task--9"}, settings, 1));
     EXPECT_EQ(4, settings.inKind);
     EXPECT_EQ(4, settings.outKind);
     EXPECT_EQ(4, settings.errKind);
@@ -178,9 +173,9 @@ TEST(Targets, ClassifyAndDefaultNames) {
     struct {
         const wchar_t* text;
         int kind;
-    } cases[] = {{L"parent", 0},       {L"PARENT", 0},       {L"console", 1},  {L"parent-console", 2},
-                 {L"Parent_Console", 2}, {L"nul", 3},        {L"NULL", 3},     {L"out.txt", 4},
-                 {L"parent ", 4},      {L"", 5},             {L"Ｎｕｌ", 4}};
+    } cases[] = {{L"parent", 0},         {L"PARENT", 0}, {L"console", 1}, {L"parent-console", 2},
+                 {L"Parent_Console", 2}, {L"nul", 3},    {L"NULL", 3},    {L"out.txt", 4},
+                 {L"parent ", 4},        {L"", 5},       {L"Ｎｕｌ", 4}};
     for (const auto& c : cases) EXPECT_EQ(c.kind, vrek::ClassifyTarget(C_WString(c.text))) << c.text;
     EXPECT_EQ(L"parent", W(vrek::DefaultTargetName(0)));
     EXPECT_EQ(L"console", W(vrek::DefaultTargetName(1)));
@@ -195,9 +190,8 @@ TEST(Priority, LevelsAndRunFlags) {
         const wchar_t* text;
         int level;
         int flag;
-    } cases[] = {{L"idle", 1, 0x10000},   {L"below", 2, 0x20000}, {L"Normal", 3, 0x40000},
-                 {L"ABOVE", 4, 0x80000},  {L"high", 5, 0x100000}, {L"realtime", 6, 0x200000},
-                 {L"bellow", 0, 0x40000}, {L"", 0, 0x40000}};
+    } cases[] = {{L"idle", 1, 0x10000},  {L"below", 2, 0x20000},     {L"Normal", 3, 0x40000}, {L"ABOVE", 4, 0x80000},
+                 {L"high", 5, 0x100000}, {L"realtime", 6, 0x200000}, {L"bellow", 0, 0x40000}, {L"", 0, 0x40000}};
     for (const auto& c : cases) {
         int level = vrek::ParsePriority(C_WString(c.text));
         EXPECT_EQ(c.level, level) << c.text;

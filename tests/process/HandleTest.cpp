@@ -91,14 +91,14 @@ TEST(FileHandle, AccessAndShareBits) {
     EXPECT_TRUE(ReadFile(readOnly->GetHandle(), got, sizeof got, &n, nullptr));
     EXPECT_EQ("abc", std::string(got, n));
     // Opened without sharing: nobody else may open the file meanwhile.
-    HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE other =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(INVALID_HANDLE_VALUE, other);
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
     FileHandle::CloseFileHandle(&readOnly);
 
-    FileHandle* shared = FileHandle::CreateFileHandle(path.c_str(), FH_READ | FH_SHARE_READ | FH_SHARE_WRITE,
-                                                      FH_OPEN_EXISTING);
+    FileHandle* shared =
+        FileHandle::CreateFileHandle(path.c_str(), FH_READ | FH_SHARE_READ | FH_SHARE_WRITE, FH_OPEN_EXISTING);
     ASSERT_NE(nullptr, shared);
     other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_EXISTING, 0, nullptr);

@@ -29,7 +29,6 @@ struct Drained {
 // Reads output and error as the task copy does: ReaderStream(buffer, size,
 // timeout), then the error pipe while IsReadable_stderr reports it open,
 // until the output reports the end (-1) and the error pipe is closed.
-Drained DrainLikeTheTask(kovra::C_Process& process, int size = 10240, int timeout = 50,
-                         DWORD limitMs = 120000);
+Drained DrainLikeTheTask(kovra::C_Process& process, int size = 10240, int timeout = 50, DWORD limitMs = 120000);
 
 }  // namespace processtest

@@ -231,8 +231,7 @@ TEST(Process, InputPipeWithRedirectedOutputs) {
 TEST(Process, RedirectsInModesWithoutPipes) {
     // Mode 0 and 4, with and without RUN_INHERIT_HANDLES: redirects only
     // reach the child through inheritance, which they bring about.
-    const int flagSets[] = {RUN_PIPE_NONE | RUN_INHERIT_HANDLES, RUN_NEW_CONSOLE | RUN_INHERIT_HANDLES,
-                            RUN_PIPE_NONE};
+    const int flagSets[] = {RUN_PIPE_NONE | RUN_INHERIT_HANDLES, RUN_NEW_CONSOLE | RUN_INHERIT_HANDLES, RUN_PIPE_NONE};
     for (int flags : flagSets) {
         SCOPED_TRACE(flags);
         TempDir dir;
@@ -433,8 +432,7 @@ TEST(Process, LargeOutputDrainedByteExact) {
     const size_t outBytes = 6u << 20;
     const size_t errBytes = 96u << 10;
     C_Process process;
-    ASSERT_NE(kFailed, Start(process, L"write_mixed",
-                             std::to_wstring(outBytes) + L" " + std::to_wstring(errBytes),
+    ASSERT_NE(kFailed, Start(process, L"write_mixed", std::to_wstring(outBytes) + L" " + std::to_wstring(errBytes),
                              RUN_NEW_PROCESS_GROUP | RUN_INHERIT_HANDLES | RUN_PIPE_IN_OUT_ERR));
     Drained d = DrainLikeTheTask(process, 10240, 50);
     ASSERT_TRUE(d.finished);
@@ -589,8 +587,8 @@ TEST(Process, DirectoryAndEnvironmentReachTheChild) {
 
     // An ANSI block: no CREATE_UNICODE_ENVIRONMENT.
     char block[] = "VREK_PROCESS_TEST=42\0SystemRoot=C:\\windows\0";
-    ASSERT_NE(kFailed, process.Run(ChildCommand(L"print", L"env:VREK_PROCESS_TEST").c_str(), L"", 0, RUN_PIPE_OUT,
-                                   0, block, nullptr));
+    ASSERT_NE(kFailed, process.Run(ChildCommand(L"print", L"env:VREK_PROCESS_TEST").c_str(), L"", 0, RUN_PIPE_OUT, 0,
+                                   block, nullptr));
     EXPECT_EQ("42", DrainLikeTheTask(process).out);
     EXPECT_EQ(0, process.Join(30000));
 }
@@ -635,17 +633,16 @@ TEST(Process, CreationFlagsFromOptionBits) {
 }
 
 TEST(Process, PriorityClassOfTheChild) {
-    if (UnderWine()) GTEST_SKIP() << "Wine 8 starts every child at normal priority whatever CreateProcessW is given; "
-                                     "the mapping is covered by CreationFlagsFromOptionBits";
+    if (UnderWine())
+        GTEST_SKIP() << "Wine 8 starts every child at normal priority whatever CreateProcessW is given; "
+                        "the mapping is covered by CreationFlagsFromOptionBits";
     struct PriorityCase {
         int bit;
         DWORD priorityClass;
     };
     const PriorityCase cases[] = {
-        {RUN_PRIORITY_IDLE, IDLE_PRIORITY_CLASS},
-        {RUN_PRIORITY_BELOW_NORMAL, BELOW_NORMAL_PRIORITY_CLASS},
-        {RUN_PRIORITY_NORMAL, NORMAL_PRIORITY_CLASS},
-        {RUN_PRIORITY_ABOVE_NORMAL, ABOVE_NORMAL_PRIORITY_CLASS},
+        {RUN_PRIORITY_IDLE, IDLE_PRIORITY_CLASS},     {RUN_PRIORITY_BELOW_NORMAL, BELOW_NORMAL_PRIORITY_CLASS},
+        {RUN_PRIORITY_NORMAL, NORMAL_PRIORITY_CLASS}, {RUN_PRIORITY_ABOVE_NORMAL, ABOVE_NORMAL_PRIORITY_CLASS},
         {RUN_PRIORITY_HIGH, HIGH_PRIORITY_CLASS},
     };
     for (const PriorityCase& c : cases) {

@@ -149,9 +149,9 @@ TEST(Registry, AnUnmappableTableGivesNoRoomNoRecordAndAnEmptySnapshot) {
     for (bool event : {true, false}) {
         SCOPED_TRACE(event ? "event" : "100-byte block");
         TestTable names;
-        HANDLE holder = event ? CreateEventW(nullptr, TRUE, FALSE, names.block.c_str())
-                              : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100,
-                                                   names.block.c_str());
+        HANDLE holder =
+            event ? CreateEventW(nullptr, TRUE, FALSE, names.block.c_str())
+                  : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, names.block.c_str());
         ASSERT_NE(nullptr, holder);
         EXPECT_EQ(-1, DaemonRegistry(names.block.c_str(), names.mutex.c_str()).CheckRoom());
         DaemonRegistry task(names.block.c_str(), names.mutex.c_str());

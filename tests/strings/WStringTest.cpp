@@ -211,20 +211,20 @@ TEST_P(WStringEnclose, FindsTheFirstNumber) {
               text.EncloseInt(c.start, nullptr, c.flags, nullptr));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WStringEnclose,
-    testing::Values(EncloseCase{L"x-12y", 0, 7, -12, 4, 2}, EncloseCase{L"--5", 0, 7, 5, 3, 1},
-                    EncloseCase{L"- 5", 0, 7, 5, 3, 1}, EncloseCase{L"+-+7", 0, 7, -7, 4, 1},
-                    EncloseCase{L"'7' 8", 0, 7, 8, 5, 1}, EncloseCase{L"'7' 8", 0, 0, 7, 2, 1},
-                    EncloseCase{L"\"7\" 8", 0, 2, 8, 5, 1}, EncloseCase{L"\"7\" 8", 0, 1, 7, 2, 1},
-                    EncloseCase{L"'a\\'7' 9", 0, 1, 9, 8, 1}, EncloseCase{L"-'7'5", 0, 7, 5, 5, 1},
-                    EncloseCase{L"<a href='1'>2", 0, 7, 2, 13, 1}, EncloseCase{L"<a href='>1'>2", 0, 7, 2, 14, 1},
-                    EncloseCase{L"<a>2", 0, 3, 2, 4, 1}, EncloseCase{L"abc", 0, 7, -1, -1, 0},
-                    EncloseCase{L"'123", 0, 7, -1, -1, 0}, EncloseCase{L"12", 5, 7, -1, -1, 0},
-                    EncloseCase{L"--pid-task--1234", 12, 7, 1234, 16, 4},
-                    EncloseCase{L"--pid-task---5", 12, 7, -5, 14, 1},
-                    EncloseCase{L"99999999999", 0, 7, 99999999999LL, 11, 11},
-                    EncloseCase{L"a007b", 0, 7, 7, 4, 3}));
+INSTANTIATE_TEST_SUITE_P(Cases, WStringEnclose,
+                         testing::Values(EncloseCase{L"x-12y", 0, 7, -12, 4, 2}, EncloseCase{L"--5", 0, 7, 5, 3, 1},
+                                         EncloseCase{L"- 5", 0, 7, 5, 3, 1}, EncloseCase{L"+-+7", 0, 7, -7, 4, 1},
+                                         EncloseCase{L"'7' 8", 0, 7, 8, 5, 1}, EncloseCase{L"'7' 8", 0, 0, 7, 2, 1},
+                                         EncloseCase{L"\"7\" 8", 0, 2, 8, 5, 1}, EncloseCase{L"\"7\" 8", 0, 1, 7, 2, 1},
+                                         EncloseCase{L"'a\\'7' 9", 0, 1, 9, 8, 1}, EncloseCase{L"-'7'5", 0, 7, 5, 5, 1},
+                                         EncloseCase{L"<a href='1'>2", 0, 7, 2, 13, 1},
+                                         EncloseCase{L"<a href='>1'>2", 0, 7, 2, 14, 1},
+                                         EncloseCase{L"<a>2", 0, 3, 2, 4, 1}, EncloseCase{L"abc", 0, 7, -1, -1, 0},
+                                         EncloseCase{L"'123", 0, 7, -1, -1, 0}, EncloseCase{L"12", 5, 7, -1, -1, 0},
+                                         EncloseCase{L"--pid-task--1234", 12, 7, 1234, 16, 4},
+                                         EncloseCase{L"--pid-task---5", 12, 7, -5, 14, 1},
+                                         EncloseCase{L"99999999999", 0, 7, 99999999999LL, 11, 11},
+                                         EncloseCase{L"a007b", 0, 7, 7, 4, 3}));
 
 TEST(WStringEditing, TrimTokensSqueezeReplaceEnclose) {
     EXPECT_EQ(L"x", W(C_WString(L"ababxab").TrimChars(C_WString(L"ab"), 2)));
@@ -249,8 +249,8 @@ TEST(WStringEditing, TrimTokensSqueezeReplaceEnclose) {
 }
 
 TEST(WStringFormat, StringfNeverCutsLongText) {
-    EXPECT_EQ(L"00001000005.00 ", W(C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f ", 0, 0, 0, 0, 1, 0, 0, 0, 0, 0,
-                                                       5.0)));
+    EXPECT_EQ(L"00001000005.00 ",
+              W(C_WString::Stringf(L"%d%d%d%d%d%d%d%d%d%d%.2f ", 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 5.0)));
     EXPECT_EQ(L" --pid-task--42", W(C_WString::Stringf(L" --pid-task--%u", 42u)));
     EXPECT_EQ(L"", W(C_WString::Stringf(nullptr)));
     std::wstring longText(5000, L'q');
@@ -273,7 +273,9 @@ TEST(WStringConversion, AsciiRoundTripAndMeasures) {
     EXPECT_STREQ("dir /w", narrow.GetString());
     EXPECT_EQ(L"dir /w", W(C_WString(narrow)));
     EXPECT_EQ(12, s.WByteLength());
-    EXPECT_EQ(4, C_WString(L"a\x3042" L"b").ByteLength());
+    EXPECT_EQ(4, C_WString(L"a\x3042"
+                           L"b")
+                     .ByteLength());
     EXPECT_TRUE(C_WString().ToString().Empty());
     char buffer[4];
     EXPECT_EQ(7u, s.ToCharArray(buffer, sizeof buffer));

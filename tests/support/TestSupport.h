@@ -1,7 +1,7 @@
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "kovra/common/UniqueHandle.h"
 
@@ -70,8 +70,7 @@ struct RunResult {
 
 // Starts `commandLine` hidden with standard output and error on one pipe,
 // standard input on the null device, and waits at most `timeoutMs`.
-RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs = 30000,
-                     const wchar_t* directory = nullptr);
+RunResult RunCapture(const std::wstring& commandLine, DWORD timeoutMs = 30000, const wchar_t* directory = nullptr);
 
 // A program run with its standard input on a pipe that the test writes (or
 // on a handle the test gives), and its output and error merged on a pipe

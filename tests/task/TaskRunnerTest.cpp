@@ -1,6 +1,6 @@
 // The task copy's building blocks, in processes of this test program.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <stdio.h>
 
@@ -13,9 +13,9 @@
 #include "tool/DaemonRegistry.h"
 #include "tool/Launcher.h"
 #include "tool/ProcessQueries.h"
+#include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
-#include "tool/Relay.h"
 #include "tool/TaskConsole.h"
 #include "tool/TaskContext.h"
 #include "tool/TaskSettings.h"
@@ -25,9 +25,7 @@ using testsupport::TempDir;
 
 namespace {
 
-bool RunningUnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
+bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 // Starts this program as the named child with no console and no standard
 // handles, as the launcher starts a task copy, and waits for its status.
@@ -62,7 +60,7 @@ std::string CurrentDirectoryA() {
 TEST_CHILD(bindout) {
     if (argc < 2) return 2;
     bool bound = std::wstring(argv[1]) == L"handle" ? vrek::BindStdStreamByHandle(vrek::STREAM_OUT, argv[0])
-                                                     : vrek::BindStdStream(vrek::STREAM_OUT, argv[0]);
+                                                    : vrek::BindStdStream(vrek::STREAM_OUT, argv[0]);
     if (!bound) return 3;
     fwrite("bytes\0\n", 1, 7, stdout);
     _putws(L"wide");
@@ -153,14 +151,13 @@ TEST(Relay, ReaderThreadsAndThePollingFallbackRelayTheSameBytes) {
 
 TEST(StdStreams, BindingByHandleReachesFwritePutwsPromptAndTheStandardHandle) {
     TempDir dir;
-    testsupport::RunResult run =
-        testsupport::RunCapture(testsupport::ChildCommand(L"bindout", dir.File(L"o.txt") + L" handle"), 30000,
-                                dir.Path().c_str());
+    testsupport::RunResult run = testsupport::RunCapture(
+        testsupport::ChildCommand(L"bindout", dir.File(L"o.txt") + L" handle"), 30000, dir.Path().c_str());
     ASSERT_EQ(0u, run.exitCode) << run.out;
     // On a binary stream the C runtime's _putws writes UTF-16.
-    EXPECT_TRUE(testsupport::SameBytes(std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) +
-                                           testsupport::Narrow(dir.Path()) + ">|handle",
-                                       ReadFileBytes(dir.File(L"o.txt"))));
+    EXPECT_TRUE(testsupport::SameBytes(
+        std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) + testsupport::Narrow(dir.Path()) + ">|handle",
+        ReadFileBytes(dir.File(L"o.txt"))));
 }
 
 TEST(StdStreams, ADetachedProcessBindsItsOutputToAFile) {
@@ -170,7 +167,8 @@ TEST(StdStreams, ADetachedProcessBindsItsOutputToAFile) {
     TempDir dir;
     EXPECT_EQ(0u, RunDetachedChild(L"bindout", dir.File(L"o.txt") + L" reopen"));
     std::string text = ReadFileBytes(dir.File(L"o.txt"));
-    EXPECT_TRUE(testsupport::SameBytes(std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) + CurrentDirectoryA() + ">|handle", text));
+    EXPECT_TRUE(
+        testsupport::SameBytes(std::string("bytes\0\nw\0i\0d\0e\0\n\0", 17) + CurrentDirectoryA() + ">|handle", text));
 }
 
 TEST(Relay, EmitPendingWritesWholeLinesByCountAndKeepsTheRest) {
@@ -209,7 +207,8 @@ TEST(Console, TheFieldsThePatchChangesAreTheStartupParametersTheSystemRecorded) 
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWMINNOACTIVE;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi));
     CloseHandle(pi.hThread);
     DWORD code = 0;
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(pi.hProcess, 30000));
