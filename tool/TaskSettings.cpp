@@ -211,6 +211,9 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
             settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
             result = 0;
         }
+        // "-0" passes the test above, but "%.2f" prints it as "-0.00", which
+        // the task copy rejects just the same: it is no delay at all.
+        if (settings.delaySeconds == 0) settings.delaySeconds = 0;
         if (!result) return 0;
     }
 
