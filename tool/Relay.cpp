@@ -133,6 +133,7 @@ void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* str
     if (due == 0) return;
     WriteLeadingNewline(context);
     WriteBytes(bytes, due, stream);
+    CheckWritten(context, stream);
     // Clear zero-fills the buffer: keep the rest aside first.
     std::string rest(bytes + due, length - due);
     pending.Clear();
@@ -221,6 +222,7 @@ void Relay::Emit(Channel& channel, FILE* stream) {
     if (due == 0) return;
     WriteLeadingNewline(m_context);
     WriteBytes(m_batch.data(), due, stream);
+    CheckWritten(m_context, stream);
 }
 
 void Relay::Run() {
@@ -268,6 +270,7 @@ void Relay::WriteRest() {
             rest.swap(pair.first->inbox);
         }
         WriteBytes(rest.data(), rest.size(), pair.second);
+        CheckWritten(m_context, pair.second);
     }
 }
 

@@ -33,6 +33,9 @@ bool ShareStdStream(int which, int from);
 // The line that reports a file target that could not be opened: its full
 // path and the system's text for `error`.
 kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long error);
+// The line that reports an output or error target to which writing failed
+// (a disk that went away or filled up, a pipe whose reader left).
+kovra::C_WString WriteFailureMessage(const kovra::C_WString& name, unsigned long error);
 
 // Whether two file names name the same file: their full paths compared
 // case-insensitively, as the file system compares them.

@@ -305,6 +305,9 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     CheckStop(context, false);
     SetUpConsole(context, shellPid);
     const StreamSetup setup = SetUpStreams(context);
+    context.shellPid = shellPid;
+    context.outWorks = setup.outWorks;
+    context.errWorks = setup.errWorks;
     if (!setup.failedFile.Empty()) {
         ReportOpenFailure(context, setup, shellPid);
         return 1;
@@ -328,6 +331,11 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     WriteLeadingNewline(context);
     int code = context.process.GetExitCode(nullptr);
     if (relay) relay->WriteRest();
+    // A failure may show only when the buffered rest is written.
+    for (FILE* stream : {stdout, stderr}) {
+        fflush(stream);
+        CheckWritten(context, stream);
+    }
     if (context.settings.showResult) {
         WriteResultText(DatePrefix() + C_WString::Stringf(L"job %d: result %d\n",
                                                           static_cast<int>(GetCurrentProcessId()), code));
@@ -344,6 +352,32 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
 }
 
 }  // namespace
+
+void CheckWritten(TaskContext& context, FILE* stream) {
+    const int which = stream == stdout ? 0 : 1;
+    if (!ferror(stream) || context.writeFailed[which]) return;
+    const unsigned long error = _doserrno;  // the failed write's system error
+    context.writeFailed[which] = true;
+    const TaskSettings& s = context.settings;
+    const int kind = which == 0 ? s.outKind : s.errKind;
+    const C_WString& target = which == 0 ? s.outTarget : s.errTarget;
+    const C_WString line =
+        WriteFailureMessage(kind == TARGET_FILE ? target : DefaultTargetName(kind), error) + L"\n";
+    FILE* other = which == 0 ? stderr : stdout;
+    if ((which == 0 ? context.errWorks : context.outWorks) && !context.writeFailed[1 - which]) {
+        WriteResultText(line, other);
+        fflush(other);
+        if (!ferror(other)) return;
+    }
+    AttachConsole(context.shellPid);  // fails harmlessly when attached already
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE) return;
+    const C_String narrow = line.ToString();
+    DWORD written = 0;
+    WriteFile(console, narrow.GetString(), static_cast<DWORD>(narrow.ByteLength()), &written, nullptr);
+    CloseHandle(console);
+}
 
 TaskContext::TaskContext(TaskSettings& s, C_Process& p) : settings(s), process(p) {}
 

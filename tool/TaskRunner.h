@@ -45,6 +45,13 @@ struct TaskContext {
     kovra::common::UniqueHandle job;
     bool stdoutToFile = false;
     bool newlineWritten = false;
+    // For the report of a failed write: the shell whose console is the last
+    // resort, which of output and error reach a target of their own (not
+    // nul), and which failures have been reported (once each).
+    unsigned long shellPid = 0;
+    bool outWorks = false;
+    bool errWorks = false;
+    bool writeFailed[2] = {false, false};
 };
 
 // A stop request, raised inside the task's guarded region and caught once
@@ -78,6 +85,14 @@ void PrintPromptTo(FILE* stream);
 // A stop request at one of the task's checks: the console flag, and with
 // `withSignal` also the record's signal byte. Throws StopRequest.
 void CheckStop(const TaskContext& context, bool withSignal);
+
+// After a write to `stream` (stdout or stderr): the first failure of each
+// (a disk that went away or filled up, a pipe whose reader left) is
+// reported once, through the other stream when it reaches a target of its
+// own, else on the shell's console. What the command writes there is lost,
+// but the task goes on relaying, so that the command never blocks on a full
+// pipe, and ends as usual.
+void CheckWritten(TaskContext& context, FILE* stream);
 
 // The task copy's whole run; `shellPid` comes from the task argument.
 // Returns the exit status: the command's, 1 when the options cannot be
