@@ -1,10 +1,11 @@
 # Quick start: `make demo` runs a short demonstration under Wine,
-# `make test` builds everything and runs every test under Wine.
+# `make test` builds everything and runs every test under Wine (with the
+# short stress suite), `make stress` runs the full stress suite.
 BUILD      ?= build
 TOOLCHAIN  := cmake/mingw-w64-x86_64.cmake
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap configure build test demo bench clean
+.PHONY: all bootstrap configure build test stress demo bench clean
 
 all: build
 
@@ -21,6 +22,9 @@ build: bootstrap configure
 
 test: build
 	scripts/with-wine $(BUILD) ctest --test-dir $(BUILD) --output-on-failure
+
+stress: build
+	scripts/stress $(BUILD)
 
 demo: build
 	scripts/with-wine $(BUILD) scripts/demo $(BUILD)
