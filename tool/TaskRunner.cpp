@@ -370,13 +370,13 @@ void CheckWritten(TaskContext& context, FILE* stream) {
         if (!ferror(other)) return;
     }
     AttachConsole(context.shellPid);  // fails harmlessly when attached already
-    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (console == INVALID_HANDLE_VALUE) return;
+    kovra::common::UniqueFileHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                        0, nullptr));
+    if (!console) return;
     const C_String narrow = line.ToString();
     DWORD written = 0;
-    WriteFile(console, narrow.GetString(), static_cast<DWORD>(narrow.ByteLength()), &written, nullptr);
-    CloseHandle(console);
+    WriteFile(console.Get(), narrow.GetString(), static_cast<DWORD>(narrow.ByteLength()), &written, nullptr);
 }
 
 TaskContext::TaskContext(TaskSettings& s, C_Process& p) : settings(s), process(p) {}

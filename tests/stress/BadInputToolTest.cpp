@@ -284,12 +284,17 @@ std::string GetOptCase(Rng& rng, GuardedPool& pool) {
                  : parser.getopt(argc, argv, optstring.c_str()) != -1)
         return "a call after the end found more";
     if (refused) return "";
-    // Without errors, every element from optind on is a non-option that no
-    // option took as its value, in the order given.
-    std::vector<std::wstring> rest(argv + parser.optind(), argv + argc);
-    for (const auto& element : rest) {
-        const bool option = element.size() > 1 && element[0] == l[0] && (longMode || element.size() == 2);
-        if (option) return "an option after optind: " + ShowAll(rest) + "from " + ShowAll(texts);
+    // Without errors, the elements from optind on are non-options, in the
+    // order given.
+    const std::vector<std::wstring> rest(argv + parser.optind(), argv + argc);
+    long last = 0;
+    for (int i = parser.optind(); i < argc; ++i) {
+        const std::wstring element = argv[i];
+        if (element.size() > 1 && element[0] == l[0] && (longMode || element.size() == 2))
+            return "an option after optind: " + ShowAll(rest) + "from " + ShowAll(texts);
+        const long at = std::find(original.begin(), original.end(), argv[i]) - original.begin();
+        if (at < last) return "the non-options changed their order: " + ShowAll(rest) + "from " + ShowAll(texts);
+        last = at;
     }
     return "";
 }

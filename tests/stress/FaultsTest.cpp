@@ -137,8 +137,7 @@ TEST(Faults, ACommandKilledFromOutsideIsReportedWithTheStatusItWasGiven) {
         TerminateProcess(command.Head(), code);
         EXPECT_EQ(code, job->Wait(30000));
         EXPECT_TRUE(std::regex_match(testsupport::ReadFileBytes(dir.File(out)),
-                                     std::regex("\\[[0-9/: ]+\\] job " + std::to_string(job->pid) + ": result " +
-                                                std::to_string(static_cast<int>(code)) + "\n")));
+                                     std::regex(stress::ResultLine(job->pid, static_cast<int>(code)))));
     }
     stress::Figure("%zu commands killed from outside: their result lines carry the status they were given",
                    sizeof codes / sizeof codes[0]);
