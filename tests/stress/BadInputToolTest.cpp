@@ -108,20 +108,14 @@ struct OptionSpec {
     int values;  // 0 none, 1 a target, 2 a delay, 3 a priority, 4 any text
 };
 
+// clang-format off
 const std::vector<OptionSpec> kOptions = {
-    {L"--in", 1},       {L"--out", 1},
-    {L"--err", 1},      {L"--delay", 2},
-    {L"--pause", 0},    {L"--nologo", 0},
-    {L"--nul", 0},      {L"--null", 0},
-    {L"--console", 0},  {L"--parent-console", 0},
-    {L"--gui", 0},      {L"--flush", 0},
-    {L"--daemon", 0},   {L"--flush2", 0},
-    {L"--hide", 0},     {L"--dir", 4},
-    {L"--priority", 3}, {L"--managed-daemon", 0},
-    {L"--x", 0},        {L"--", 0},
-    {L"-x", 0},         {L"stray", 0},
-    {L"--Task", 0},     {L"--in=x", 0},
-};
+    {L"--in", 1}, {L"--out", 1}, {L"--err", 1}, {L"--delay", 2}, {L"--pause", 0}, {L"--nologo", 0}, {L"--nul", 0},
+    {L"--null", 0}, {L"--console", 0}, {L"--parent-console", 0}, {L"--gui", 0}, {L"--flush", 0}, {L"--daemon", 0},
+    {L"--flush2", 0}, {L"--hide", 0}, {L"--dir", 4}, {L"--priority", 3}, {L"--managed-daemon", 0},
+    // not in the table, or not options at all
+    {L"--x", 0}, {L"--", 0}, {L"-x", 0}, {L"stray", 0}, {L"--Task", 0}, {L"--in=x", 0}};
+// clang-format on
 const std::vector<std::wstring> kTargets = {L"parent", L"console", L"PARENT-Console", L"parent_console", L"nul",
                                             L"NULL",   L"",        L"o.txt",          L"C:\\dir\\",      L"a\"b"};
 const std::vector<std::wstring> kDelays = {L"5",    L"0.004",  L"1.5",   L"-1",    L"-0",
