@@ -2,11 +2,16 @@
 
 #include <mmsystem.h>
 #include <process.h>
+#include <stdlib.h>
 
 #include <vector>
 
+#include "kovra/C_String.h"
+#include "tool/StdStreams.h"
+
 namespace vrek {
 
+using kovra::common::UniqueFileHandle;
 using kovra::common::UniqueHandle;
 
 namespace {
@@ -108,6 +113,30 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
     }
 }
 
+void CheckWritten(TaskContext& context, FILE* stream) {
+    const int which = stream == stdout ? 0 : 1;
+    if (!ferror(stream) || context.writeFailed[which]) return;
+    const unsigned long error = _doserrno;  // the failed write's system error
+    context.writeFailed[which] = true;
+    const TaskSettings& s = context.settings;
+    const int kind = which == 0 ? s.outKind : s.errKind;
+    const kovra::C_WString& target = which == 0 ? s.outTarget : s.errTarget;
+    const kovra::C_String line =
+        (WriteFailureMessage(kind == TARGET_FILE ? target : DefaultTargetName(kind), error) + L"\n").ToString();
+    FILE* other = which == 0 ? stderr : stdout;
+    if ((which == 0 ? context.errWorks : context.outWorks) && !context.writeFailed[1 - which]) {
+        WriteBytes(line.GetString(), static_cast<size_t>(line.ByteLength()), other);
+        fflush(other);
+        if (!ferror(other)) return;
+    }
+    AttachConsole(context.shellPid);  // fails harmlessly when attached already
+    UniqueFileHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!console) return;
+    DWORD written = 0;
+    WriteFile(console.Get(), line.GetString(), static_cast<DWORD>(line.ByteLength()), &written, nullptr);
+}
+
 size_t LinesReadyToWrite(const char* bytes, size_t length) {
     size_t lineEnd = length;
     while (lineEnd > 0 && bytes[lineEnd - 1] != '\n') --lineEnd;
@@ -128,6 +157,7 @@ void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* str
     if (due == 0) return;
     WriteLeadingNewline(context);
     WriteBytes(bytes, due, stream);
+    CheckWritten(context, stream);
     // Clear zero-fills the buffer: keep the rest aside first.
     std::string rest(bytes + due, length - due);
     pending.Clear();
@@ -212,6 +242,7 @@ void Relay::Emit(Channel& channel, FILE* stream) {
     if (due == 0) return;
     WriteLeadingNewline(m_context);
     WriteBytes(m_batch.data(), due, stream);
+    CheckWritten(m_context, stream);
 }
 
 void Relay::Run() {
@@ -259,6 +290,7 @@ void Relay::WriteRest() {
             rest.swap(pair.first->inbox);
         }
         WriteBytes(rest.data(), rest.size(), pair.second);
+        CheckWritten(m_context, pair.second);
     }
 }
 

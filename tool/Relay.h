@@ -38,6 +38,14 @@ void WriteLeadingNewline(TaskContext& context);
 // text, binary data) passes unchanged.
 void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream);
 
+// After a write to `stream` (stdout or stderr): the first failure of each
+// (a disk that went away or filled up, a pipe whose reader left) is
+// reported once, through the other stream when it reaches a target of its
+// own, else on the shell's console. What the command writes there is lost,
+// but the task goes on relaying, so that the command never blocks on a full
+// pipe, and ends as usual.
+void CheckWritten(TaskContext& context, FILE* stream);
+
 // The relay mode's reading of the command's output and error pipes.
 //
 // Each pipe is read by a thread of its own with blocking 64 KiB reads into

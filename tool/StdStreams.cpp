@@ -117,7 +117,10 @@ bool IsSameFile(const C_WString& a, const C_WString& b) {
     return CompareStringOrdinal(fullA, static_cast<int>(lengthA), fullB, static_cast<int>(lengthB), TRUE) == CSTR_EQUAL;
 }
 
-C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
+namespace {
+
+// "<what>: <full path> (<the system's reason>)"
+C_WString FileFailureMessage(const wchar_t* what, const C_WString& name, unsigned long error) {
     wchar_t full[MAX_PATH * 4];
     DWORD n = GetFullPathNameW(name.GetString(), MAX_PATH * 4, full, nullptr);
     C_WString shown = n > 0 && n < MAX_PATH * 4 ? C_WString(full) : name;
@@ -127,7 +130,17 @@ C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&reason), 0, nullptr);
     C_WString because = length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
     if (reason) LocalFree(reason);
-    return C_WString::Stringf(L"ファイルを開けませんでした: %ls (%ls)", shown.GetString(), because.GetString());
+    return C_WString::Stringf(L"%ls: %ls (%ls)", what, shown.GetString(), because.GetString());
+}
+
+}  // namespace
+
+C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
+    return FileFailureMessage(L"ファイルを開けませんでした", name, error);
+}
+
+C_WString WriteFailureMessage(const C_WString& name, unsigned long error) {
+    return FileFailureMessage(L"ファイルに書き込めませんでした", name, error);
 }
 
 void PrintPrompt() { PrintPromptTo(stdout); }

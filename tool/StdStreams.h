@@ -39,6 +39,9 @@ void ClearStdHandle(int which);
 // The line that reports a file target that could not be opened: its full
 // path and the system's text for `error`.
 kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long error);
+// The line that reports an output or error target to which writing failed
+// (a disk that went away or filled up, a pipe whose reader left).
+kovra::C_WString WriteFailureMessage(const kovra::C_WString& name, unsigned long error);
 
 // Writes the current directory and ">" to standard output (or `stream`),
 // without a line end; nothing when the directory cannot be read.

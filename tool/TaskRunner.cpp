@@ -247,6 +247,9 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     CheckStop(context, false);
     SetUpConsole(context, shellPid);
     const StreamSetup setup = SetUpStreams(context);
+    context.shellPid = shellPid;
+    context.outWorks = setup.outWorks;
+    context.errWorks = setup.errWorks;
     if (!setup.failedFile.Empty()) {
         ReportOpenFailure(context, setup, shellPid);
         return 1;
@@ -270,6 +273,11 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     WriteLeadingNewline(context);
     int code = context.process.GetExitCode(nullptr);
     if (relay) relay->WriteRest();
+    // A failure may show only when the buffered rest is written.
+    for (FILE* stream : {stdout, stderr}) {
+        fflush(stream);
+        CheckWritten(context, stream);
+    }
     if (context.settings.showResult) {
         WriteResultText(DatePrefix() +
                         C_WString::Stringf(L"job %d: result %d\n", static_cast<int>(GetCurrentProcessId()), code));

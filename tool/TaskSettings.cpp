@@ -228,6 +228,9 @@ int ValidateOptions(TaskSettings& settings) {
         settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
         return 0;
     }
+    // "-0" passes the test above, but "%.2f" prints it as "-0.00", which
+    // the task copy rejects just the same: it is no delay at all.
+    if (settings.delaySeconds == 0) settings.delaySeconds = 0;
     return 1;
 }
 

@@ -87,10 +87,11 @@ TEST_F(Daemons, AKilledTasksRecordIsFreedByTheNextLauncher) {
     ASSERT_TRUE(testsupport::WaitUntil([&] { return testsupport::FileExists(dir.File(L"up")); }, 10000));
     first.Kill();
     ASSERT_NE(nullptr, view.RecordOf(first.pid)) << "a task killed outright leaves its record";
-    e2e::Job& second = Start(L"--nul --daemon --task " + ChildTask(L"emit", L"sleep:200"));
+    e2e::Job& second = Start(L"--nul --nologo --daemon --out " + dir.File(L"second.txt") + L" --task " +
+                             ChildTask(L"emit", L"sleep:200"));
     EXPECT_EQ(0u, second.launcherExit);
     EXPECT_EQ(nullptr, view.RecordOf(first.pid));
-    EXPECT_EQ(0u, second.Wait());
+    EXPECT_EQ(0u, second.Wait()) << testsupport::ReadFileBytes(dir.File(L"second.txt"));
 }
 
 TEST_F(Daemons, TwentyLiveDaemonsRefuseTheTwentyFirst) {

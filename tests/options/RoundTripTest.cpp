@@ -76,6 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{{L"cmd", L"/c", L"echo", L"a b"}, "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\ncmd /c echo \"a b\"\n"},
         RoundTrip{{L"--delay", L"1.5", L"--task", L"dir", L"/w"}, "0 0 0|0 1 0 0 0 0 0|1.50\n\n\n\ndir /w\n"},
         RoundTrip{{L"--delay", L"0.004", L"--task", L"x"}, "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\nx\n"},
+        RoundTrip{{L"--delay", L"-0", L"--task", L"x"}, "0 0 0|0 1 0 0 0 0 0|0.00\n\n\n\nx\n"},
         RoundTrip{{L"--nul", L"--out", L"daemon.log", L"--nologo", L"--task", L"dir"},
                   "3 4 3|0 0 0 0 0 0 0|0.00\n\ndaemon.log\n\ndir\n"},
         RoundTrip{{L"--in", L"in file.txt", L"--out", L"o.txt", L"--err", L"e.txt", L"--task", L"sort"},
