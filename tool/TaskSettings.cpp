@@ -47,18 +47,8 @@ double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
 
 int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     int matched = 0;
-    const C_GetOpt::option table[] = {
-        {L"in", 1, &matched, 0},      {L"out", 1, &matched, 0},
-        {L"err", 1, &matched, 0},     {L"delay", 1, &matched, 0},
-        {L"pause", 0, &matched, 0},   {L"nologo", 0, &matched, 0},
-        {L"nul", 0, &matched, 0},     {L"null", 0, &matched, 0},
-        {L"console", 0, &matched, 0}, {L"parent-console", 0, &matched, 0},
-        {L"gui", 0, &matched, 0},     {L"flush", 0, &matched, 0},
-        {L"daemon", 0, &matched, 0},  {L"managed-daemon", 0, &matched, 0},
-        {L"flush2", 0, &matched, 0},  {L"hide", 0, &matched, 0},
-        {L"dir", 1, &matched, 0},     {L"priority", 1, &matched, 0},
-        {nullptr, 0, nullptr, 0},
-    };
+    C_GetOpt::option table[kLauncherOptionCount + 1];
+    GetLauncherOptions(table, &matched);
 
     C_GetOpt parser;
     parser.setoptchar('-');
@@ -320,6 +310,21 @@ int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
 }
 
 }  // namespace
+
+void GetLauncherOptions(C_GetOpt::option (&table)[kLauncherOptionCount + 1], int* matched) {
+    // By position: the option pass dispatches on LongOption.
+    static const struct {
+        const wchar_t* name;
+        int hasArg;
+    } options[kLauncherOptionCount] = {
+        {L"in", 1},     {L"out", 1},   {L"err", 1},      {L"delay", 1},          {L"pause", 0},
+        {L"nologo", 0}, {L"nul", 0},   {L"null", 0},     {L"console", 0},        {L"parent-console", 0},
+        {L"gui", 0},    {L"flush", 0}, {L"daemon", 0},   {L"managed-daemon", 0}, {L"flush2", 0},
+        {L"hide", 0},   {L"dir", 1},   {L"priority", 1},
+    };
+    for (int i = 0; i < kLauncherOptionCount; ++i) table[i] = {options[i].name, options[i].hasArg, matched, 0};
+    table[kLauncherOptionCount] = {nullptr, 0, nullptr, 0};
+}
 
 TaskSettings::TaskSettings()
     : delaySeconds(0),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kovra/C_GetOpt.h"
 #include "kovra/C_WString.h"
 
 namespace vrek {
@@ -64,6 +65,12 @@ public:
     kovra::C_WString taskLine;
     kovra::C_WString errorMessage;
 };
+
+// The launcher's long options, in the order the option pass dispatches on
+// (--in first, --priority last), and the null entry that ends them: every
+// entry stores 0 into *matched when it is found.
+constexpr int kLauncherOptionCount = 18;
+void GetLauncherOptions(kovra::C_GetOpt::option (&table)[kLauncherOptionCount + 1], int* matched);
 
 // Parses argv[1..argc-1] in launcher mode (taskMode 0) or task mode (1):
 // 1 on success, 0 on failure.

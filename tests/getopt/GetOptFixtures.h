@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kovra/C_GetOpt.h"
+#include "tool/TaskSettings.h"
 
 namespace getopttest {
 
@@ -37,31 +38,21 @@ private:
     std::vector<wchar_t*> pointers_;
 };
 
-// The tool's long options: every entry stores 0 into one shared integer and
-// the caller dispatches on the table position.
+// The tool's own long options: every entry stores 0 into one shared integer
+// and the caller dispatches on the table position.
 class ToolTable {
 public:
-    ToolTable()
-        : entries_{{L"in", 1, &flag, 0},      {L"out", 1, &flag, 0},
-                   {L"err", 1, &flag, 0},     {L"delay", 1, &flag, 0},
-                   {L"pause", 0, &flag, 0},   {L"nologo", 0, &flag, 0},
-                   {L"nul", 0, &flag, 0},     {L"null", 0, &flag, 0},
-                   {L"console", 0, &flag, 0}, {L"parent-console", 0, &flag, 0},
-                   {L"gui", 0, &flag, 0},     {L"flush", 0, &flag, 0},
-                   {L"daemon", 0, &flag, 0},  {L"managed-daemon", 0, &flag, 0},
-                   {L"flush2", 0, &flag, 0},  {L"hide", 0, &flag, 0},
-                   {L"dir", 1, &flag, 0},     {L"priority", 1, &flag, 0},
-                   {nullptr, 0, nullptr, 0}} {}
+    ToolTable() { vrek::GetLauncherOptions(entries_, &flag); }
     ToolTable(const ToolTable&) = delete;
     ToolTable& operator=(const ToolTable&) = delete;
 
-    const kovra::C_GetOpt::option* entries() const { return entries_.data(); }
-    static constexpr int kCount = 18;
+    const kovra::C_GetOpt::option* entries() const { return entries_; }
+    static constexpr int kCount = vrek::kLauncherOptionCount;
 
     int flag = -1;
 
 private:
-    std::vector<kovra::C_GetOpt::option> entries_;
+    kovra::C_GetOpt::option entries_[vrek::kLauncherOptionCount + 1];
 };
 
 }  // namespace getopttest
