@@ -6,11 +6,14 @@
 
 #include <vector>
 
+#include "kovra/C_CriticalLock.h"
+#include "kovra/C_CriticalSection.h"
 #include "kovra/C_String.h"
 #include "tool/StdStreams.h"
 
 namespace vrek {
 
+using kovra::C_CriticalLock;
 using kovra::common::UniqueFileHandle;
 using kovra::common::UniqueHandle;
 
@@ -20,34 +23,16 @@ const DWORD kPipeReadSize = 64 * 1024;  // one blocking read of a pipe
 const DWORD kSignalCheckMs = 100;       // a registered task looks at its signal byte this often
 const DWORD kPollWaitMs = 10;           // the fallback's wait while the pipes are empty
 
-void WriteBytes(const void* data, size_t size, FILE* stream) {
-    if (size > 0) fwrite(data, 1, size, stream);
-}
-
-// Entered and left with the scope.
-class SectionLock {
-public:
-    explicit SectionLock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
-    ~SectionLock() { LeaveCriticalSection(&m_section); }
-    SectionLock(const SectionLock&) = delete;
-    SectionLock& operator=(const SectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_section;
-};
-
 }  // namespace
 
 // One pipe and the text read from it, shared by the relay and the pipe's
 // reader thread; whichever lets go last frees it.
 struct Relay::Channel {
     explicit Channel(HANDLE source, bool everyRead) : signalEveryRead(everyRead) {
-        InitializeCriticalSection(&lock);
         HANDLE self = GetCurrentProcess();
         if (!source || !DuplicateHandle(self, source, self, pipe.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
             closed = true;  // no pipe: nothing will ever come
     }
-    ~Channel() { DeleteCriticalSection(&lock); }
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
@@ -67,11 +52,11 @@ struct Relay::Channel {
     UniqueHandle roomEvent{
         CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay took a full stream's text
     const bool signalEveryRead;
-    CRITICAL_SECTION lock;   // guards the fields below
-    std::string inbox;       // read and not yet written
-    size_t arrived = 0;      // bytes since the relay last took text
-    bool closed = false;     // the pipe has ended (or failed)
-    bool abandoned = false;  // the relay is gone: the reader stops at its next step
+    kovra::C_CriticalSection lock;  // guards the fields below
+    std::string inbox;              // read and not yet written
+    size_t arrived = 0;             // bytes since the relay last took text
+    bool closed = false;            // the pipe has ended (or failed)
+    bool abandoned = false;         // the relay is gone: the reader stops at its next step
 };
 
 // The reader thread: blocking reads until the pipe ends, pausing while its
@@ -82,7 +67,7 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
     std::vector<char> buffer(kPipeReadSize);
     for (;;) {
         {
-            SectionLock hold(channel->lock);
+            C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
         }
         DWORD got = 0;
@@ -90,7 +75,7 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
         bool wake = false;
         bool full = false;
         {
-            SectionLock hold(channel->lock);
+            C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
             if (!ok) {
                 // ERROR_BROKEN_PIPE: every writer has gone. Any other failure
@@ -106,7 +91,7 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
         if (!ok) return 0;
         while (full) {
             WaitForSingleObject(channel->roomEvent.Get(), INFINITE);
-            SectionLock hold(channel->lock);
+            C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
             full = channel->inbox.size() >= kEarlyEmitBytes;
         }
@@ -150,14 +135,23 @@ void WriteLeadingNewline(TaskContext& context) {
     context.newlineWritten = true;
 }
 
+namespace {
+
+// Writes the due part of a stream's pending text, below the prompt's line.
+void WriteDue(TaskContext& context, const char* bytes, size_t due, FILE* stream) {
+    WriteLeadingNewline(context);
+    WriteBytes(bytes, due, stream);
+    CheckWritten(context, stream);
+}
+
+}  // namespace
+
 void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream) {
     const size_t length = pending.Length();
     const char* bytes = pending.Get();
     const size_t due = length > 0 ? LinesReadyToWrite(bytes, length) : 0;
     if (due == 0) return;
-    WriteLeadingNewline(context);
-    WriteBytes(bytes, due, stream);
-    CheckWritten(context, stream);
+    WriteDue(context, bytes, due, stream);
     // Clear zero-fills the buffer: keep the rest aside first.
     std::string rest(bytes + due, length - due);
     pending.Clear();
@@ -189,7 +183,7 @@ Relay::Relay(TaskContext& context, bool readerThreads) : m_context(context) {
     if (m_polling) {
         // The threads that were made end at once without reading.
         for (Channel* channel : channels) {
-            SectionLock hold(channel->lock);
+            C_CriticalLock hold(&channel->lock);
             channel->abandoned = true;
         }
     }
@@ -199,7 +193,7 @@ Relay::Relay(TaskContext& context, bool readerThreads) : m_context(context) {
 
 Relay::~Relay() {
     for (const auto& channel : {m_out, m_err}) {
-        SectionLock hold(channel->lock);
+        C_CriticalLock hold(&channel->lock);
         channel->abandoned = true;
     }
     // A reader paused for room goes now; one blocked in its read ends with
@@ -222,7 +216,7 @@ bool Relay::PollChannel(Channel& channel) {
         channel.closed = true;
         return true;
     }
-    SectionLock hold(channel.lock);
+    C_CriticalLock hold(&channel.lock);
     channel.Arrive(buffer.data(), got);
     return true;
 }
@@ -230,7 +224,7 @@ bool Relay::PollChannel(Channel& channel) {
 void Relay::Emit(Channel& channel, FILE* stream) {
     size_t due = 0;
     {
-        SectionLock hold(channel.lock);
+        C_CriticalLock hold(&channel.lock);
         if (channel.arrived == 0) return;
         m_batch.clear();
         m_batch.swap(channel.inbox);
@@ -239,10 +233,7 @@ void Relay::Emit(Channel& channel, FILE* stream) {
         channel.arrived = 0;
     }
     SetEvent(channel.roomEvent.Get());
-    if (due == 0) return;
-    WriteLeadingNewline(m_context);
-    WriteBytes(m_batch.data(), due, stream);
-    CheckWritten(m_context, stream);
+    if (due > 0) WriteDue(m_context, m_batch.data(), due, stream);
 }
 
 void Relay::Run() {
@@ -260,7 +251,7 @@ void Relay::Run() {
         bool full = false;
         bool ended = true;
         for (Channel* channel : {m_out.get(), m_err.get()}) {
-            SectionLock hold(channel->lock);
+            C_CriticalLock hold(&channel->lock);
             arrived = arrived || channel->arrived > 0;
             full = full || channel->inbox.size() >= kEarlyEmitBytes;
             ended = ended && channel->closed;
@@ -286,7 +277,7 @@ void Relay::WriteRest() {
     for (const auto& pair : {std::make_pair(m_out.get(), stdout), std::make_pair(m_err.get(), stderr)}) {
         std::string rest;
         {
-            SectionLock hold(pair.first->lock);
+            C_CriticalLock hold(&pair.first->lock);
             rest.swap(pair.first->inbox);
         }
         WriteBytes(rest.data(), rest.size(), pair.second);

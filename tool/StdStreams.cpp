@@ -106,24 +106,23 @@ bool ShareStdStream(int which, int from) {
     return AttachStream(StreamOf(which), which);
 }
 
-bool IsSameFile(const C_WString& a, const C_WString& b) {
-    wchar_t fullA[MAX_PATH * 4];
-    wchar_t fullB[MAX_PATH * 4];
-    const DWORD size = MAX_PATH * 4;
-    DWORD lengthA = GetFullPathNameW(a.GetString(), size, fullA, nullptr);
-    DWORD lengthB = GetFullPathNameW(b.GetString(), size, fullB, nullptr);
-    if (lengthA == 0 || lengthA >= size || lengthB == 0 || lengthB >= size)
-        return CompareStringOrdinal(a.GetString(), a.Length(), b.GetString(), b.Length(), TRUE) == CSTR_EQUAL;
-    return CompareStringOrdinal(fullA, static_cast<int>(lengthA), fullB, static_cast<int>(lengthB), TRUE) == CSTR_EQUAL;
+namespace {
+
+// The full path of a file name; empty when the system cannot make one.
+C_WString FullPathOf(const C_WString& name) {
+    wchar_t full[MAX_PATH * 4];
+    const DWORD n = GetFullPathNameW(name.GetString(), MAX_PATH * 4, full, nullptr);
+    return n > 0 && n < MAX_PATH * 4 ? C_WString(full) : C_WString();
 }
 
-namespace {
+bool SameText(const C_WString& a, const C_WString& b) {
+    return CompareStringOrdinal(a.GetString(), a.Length(), b.GetString(), b.Length(), TRUE) == CSTR_EQUAL;
+}
 
 // "<what>: <full path> (<the system's reason>)"
 C_WString FileFailureMessage(const wchar_t* what, const C_WString& name, unsigned long error) {
-    wchar_t full[MAX_PATH * 4];
-    DWORD n = GetFullPathNameW(name.GetString(), MAX_PATH * 4, full, nullptr);
-    C_WString shown = n > 0 && n < MAX_PATH * 4 ? C_WString(full) : name;
+    const C_WString full = FullPathOf(name);
+    const C_WString& shown = full.Empty() ? name : full;
     wchar_t* reason = nullptr;
     DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -135,12 +134,23 @@ C_WString FileFailureMessage(const wchar_t* what, const C_WString& name, unsigne
 
 }  // namespace
 
+bool IsSameFile(const C_WString& a, const C_WString& b) {
+    const C_WString fullA = FullPathOf(a);
+    const C_WString fullB = FullPathOf(b);
+    if (fullA.Empty() || fullB.Empty()) return SameText(a, b);
+    return SameText(fullA, fullB);
+}
+
 C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
     return FileFailureMessage(L"ファイルを開けませんでした", name, error);
 }
 
 C_WString WriteFailureMessage(const C_WString& name, unsigned long error) {
     return FileFailureMessage(L"ファイルに書き込めませんでした", name, error);
+}
+
+void WriteBytes(const void* data, size_t size, FILE* stream) {
+    if (size > 0) fwrite(data, 1, size, stream);
 }
 
 void PrintPrompt() { PrintPromptTo(stdout); }

@@ -43,6 +43,10 @@ kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long 
 // (a disk that went away or filled up, a pipe whose reader left).
 kovra::C_WString WriteFailureMessage(const kovra::C_WString& name, unsigned long error);
 
+// Writes `size` bytes by count, so that zero bytes (UTF-16 text, binary
+// data) pass unchanged.
+void WriteBytes(const void* data, size_t size, FILE* stream);
+
 // Writes the current directory and ">" to standard output (or `stream`),
 // without a line end; nothing when the directory cannot be read.
 void PrintPrompt();

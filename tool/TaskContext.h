@@ -41,8 +41,8 @@ struct TaskContext {
     kovra::common::UniqueHandle job;
     bool stdoutToFile = false;
     bool newlineWritten = false;
-    // For the report of a failed write: the shell whose console is the last
-    // resort, which of output and error reach a target of their own (not
+    // For the reports of a failed open or write: the shell whose console is
+    // the last resort, which of output and error reach a target of their own (not
     // nul), and which failures have been reported (once each).
     unsigned long shellPid = 0;
     bool outWorks = false;

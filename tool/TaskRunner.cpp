@@ -28,10 +28,6 @@ namespace {
 
 const DWORD kCheckPeriodMs = 100;  // a registered or flushing task looks up this often
 
-void WriteBytes(const void* data, size_t size, FILE* stream) {
-    if (size > 0) fwrite(data, 1, size, stream);
-}
-
 // The result and boot-error lines are formatted wide and written in the
 // ANSI code page.
 void WriteResultText(const C_WString& text, FILE* stream = stdout) {
@@ -71,12 +67,9 @@ void WaitOutDelay(TaskContext& context) {
     if (context.record) SetTaskState(context.record, TASK_STATE_RUN);
 }
 
-// What SetUpStreams made of the task's streams.
-struct StreamSetup {
-    bool outWorks = false;  // output and error reach their target (not nul)
-    bool errWorks = false;
-    // The first file target that could not be opened: the command must not
-    // run, or every byte it writes there would be lost unseen.
+// The first file target that could not be opened: the command must not
+// run, or every byte it writes there would be lost unseen.
+struct OpenFailure {
     C_WString failedFile;
     DWORD failedError = 0;
 
@@ -90,13 +83,13 @@ struct StreamSetup {
 // The command's input outside pass-through mode: a file or nul target is
 // opened as the command's redirect; the others leave the input pipe, which
 // is closed at once.
-bool OpenCommandInput(TaskContext& context, StreamSetup& setup) {
+bool OpenCommandInput(TaskContext& context, OpenFailure& failure) {
     const TaskSettings& s = context.settings;
     if (s.inKind != TARGET_FILE && s.inKind != TARGET_NUL) return true;
     const wchar_t* name = s.inKind == TARGET_NUL ? L"NUL" : s.inTarget.GetString();
     kovra::FileHandle* input = kovra::RedirectHandle::CreateStdin(name);
     if (!input) {
-        setup.Fail(s.inTarget, GetLastError());
+        failure.Fail(s.inTarget, GetLastError());
         return false;
     }
     context.process.SetRedirectHandle(input, nullptr, nullptr);
@@ -104,11 +97,13 @@ bool OpenCommandInput(TaskContext& context, StreamSetup& setup) {
     return true;
 }
 
-StreamSetup SetUpStreams(TaskContext& context) {
+// Binds the task's standard streams to their targets and notes in the
+// context which reach a target of their own (not nul).
+OpenFailure SetUpStreams(TaskContext& context) {
     const TaskSettings& s = context.settings;
-    StreamSetup setup;
+    OpenFailure failure;
     const bool passThrough = s.flushMode == FLUSH_PASS_THROUGH;
-    if (!passThrough) OpenCommandInput(context, setup);
+    if (!passThrough) OpenCommandInput(context, failure);
 
     const struct {
         int which;
@@ -116,8 +111,8 @@ StreamSetup SetUpStreams(TaskContext& context) {
         const C_WString& target;
         bool* works;
     } streams[] = {{STREAM_IN, s.inKind, s.inTarget, nullptr},
-                   {STREAM_OUT, s.outKind, s.outTarget, &setup.outWorks},
-                   {STREAM_ERR, s.errKind, s.errTarget, &setup.errWorks}};
+                   {STREAM_OUT, s.outKind, s.outTarget, &context.outWorks},
+                   {STREAM_ERR, s.errKind, s.errTarget, &context.errWorks}};
     const bool sharedOutputFile =
         s.outKind == TARGET_FILE && s.errKind == TARGET_FILE && IsSameFile(s.outTarget, s.errTarget);
     for (const auto& stream : streams) {
@@ -139,11 +134,11 @@ StreamSetup SetUpStreams(TaskContext& context) {
             } else if (stream.which == STREAM_ERR && sharedOutputFile) {
                 // One file for both: opened twice, each stream would write
                 // from offset 0 over the other.
-                bound = setup.outWorks && ShareStdStream(STREAM_ERR, STREAM_OUT);
-                if (!bound) setup.Fail(stream.target, GetLastError());
+                bound = context.outWorks && ShareStdStream(STREAM_ERR, STREAM_OUT);
+                if (!bound) failure.Fail(stream.target, GetLastError());
             } else {
                 bound = BindStdStream(stream.which, stream.target.GetString());
-                if (!bound) setup.Fail(stream.target, GetLastError());
+                if (!bound) failure.Fail(stream.target, GetLastError());
             }
         } else {
             bound = BindStdStream(stream.which, nullptr);
@@ -153,7 +148,7 @@ StreamSetup SetUpStreams(TaskContext& context) {
             setvbuf(stream.which == STREAM_OUT ? stdout : stderr, nullptr, _IONBF, 0);
     }
     if (context.stdoutToFile) context.newlineWritten = true;
-    return setup;
+    return failure;
 }
 
 // The command was started suspended: it joins a job of the task's own
@@ -205,15 +200,15 @@ void ReportBootError(TaskContext& context, FILE* stream) {
 // A file target could not be opened: one line naming it and the system's
 // reason, then the boot error, through a stream that still works, else on
 // the shell's console.
-void ReportOpenFailure(TaskContext& context, const StreamSetup& setup, unsigned long shellPid) {
-    FILE* stream = setup.outWorks ? stdout : setup.errWorks ? stderr : nullptr;
+void ReportOpenFailure(TaskContext& context, const OpenFailure& failure) {
+    FILE* stream = context.outWorks ? stdout : context.errWorks ? stderr : nullptr;
     if (!stream && !context.consoleAllocated) {
-        AttachConsole(shellPid);  // fails harmlessly when attached already
+        AttachConsole(context.shellPid);  // fails harmlessly when attached already
         if (BindStdStream(STREAM_OUT, nullptr)) stream = stdout;
     }
     if (!stream) return;
     if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
-    WriteResultText(OpenFailureMessage(setup.failedFile, setup.failedError) + L"\n", stream);
+    WriteResultText(OpenFailureMessage(failure.failedFile, failure.failedError) + L"\n", stream);
     if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
     if (!context.consoleAllocated) PrintPromptTo(stream);
     fflush(stream);
@@ -245,13 +240,11 @@ void WaitForEnd(TaskContext& context) {
 // A stop request anywhere in it is thrown and ends in the stop sequence.
 int RunGuarded(TaskContext& context, unsigned long shellPid) {
     CheckStop(context, false);
-    SetUpConsole(context, shellPid);
-    const StreamSetup setup = SetUpStreams(context);
     context.shellPid = shellPid;
-    context.outWorks = setup.outWorks;
-    context.errWorks = setup.errWorks;
-    if (!setup.failedFile.Empty()) {
-        ReportOpenFailure(context, setup, shellPid);
+    SetUpConsole(context, shellPid);
+    const OpenFailure failure = SetUpStreams(context);
+    if (!failure.failedFile.Empty()) {
+        ReportOpenFailure(context, failure);
         return 1;
     }
 
