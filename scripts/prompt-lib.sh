@@ -5,39 +5,8 @@
 # The visible pane's text without blank lines at the end.
 pane() { tmux capture-pane -p -J -t "$session" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 
-# Polls the pane every 50 ms until it matches the extended regex $1 (at
-# most $2 seconds, default 20).
-wait_pane() {
-    local pattern=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 20; i++)); do
-        pane | grep -Eq -- "$pattern" && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-# Polls until the pane's last line is exactly $1 (at most $2 seconds).
-wait_last() {
-    local want=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 20; i++)); do
-        [ "$(pane | tail -n 1)" = "$want" ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-# Clears the console and waits until only the prompt stands on it.
-clear_screen() {
-    type_line "cls"
-    local i
-    for ((i = 0; i < 200; i++)); do
-        [ "$(pane | grep -c .)" -eq 1 ] && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-# Polls until a command succeeds (at most $1 seconds): wait_for 10 test -s f
+# Polls every 50 ms until a command succeeds (at most $1 seconds):
+# wait_for 10 test -s f
 wait_for() {
     local limit=$1 i
     shift
@@ -46,6 +15,23 @@ wait_for() {
         sleep 0.05
     done
     return 1
+}
+
+pane_matches() { pane | grep -Eq -- "$1"; }
+last_line_is() { [ "$(pane | tail -n 1)" = "$1" ]; }
+only_one_line() { [ "$(pane | grep -c .)" -eq 1 ]; }
+
+# Until the pane matches the extended regex $1 (at most $2 seconds,
+# default 20).
+wait_pane() { wait_for "${2:-20}" pane_matches "$1"; }
+
+# Until the pane's last line is exactly $1 (at most $2 seconds).
+wait_last() { wait_for "${2:-20}" last_line_is "$1"; }
+
+# Clears the console and waits until only the prompt stands on it.
+clear_screen() {
+    type_line "cls"
+    wait_for 10 only_one_line
 }
 
 # Types a line at the prompt and presses Enter.

@@ -16,14 +16,8 @@ workdir=$(mktemp -d)
 trap 'tmux kill-session -t "$session" 2>/dev/null; rm -rf "$workdir"' EXIT
 
 # Waits until no process matches $1 (at most $2 seconds).
-wait_gone() {
-    local pattern=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 10; i++)); do
-        pgrep -f -- "$pattern" >/dev/null || return 0
-        sleep 0.1
-    done
-    return 1
-}
+no_process() { ! pgrep -f -- "$1" >/dev/null; }
+wait_gone() { wait_for "${2:-20}" no_process "$1"; }
 
 prompt=$(winpath "$build")">"
 
