@@ -4,9 +4,8 @@
 
 #include <stdio.h>
 
-#include <vector>
-
 #include "kovra/RedirectHandle.h"
+#include "kovra/common/kovra_GetCurrentDirectory.h"
 #include "kovra/common/kovra_GetLastName.h"
 #include "tool/DaemonRegistry.h"
 #include "tool/ProcessQueries.h"
@@ -30,16 +29,6 @@ long ParseTaskPid(wchar_t** argv, int argc) {
 }
 
 namespace {
-
-// The full path of the current directory, or an empty string.
-C_WString CurrentDirectory() {
-    DWORD length = GetCurrentDirectoryW(0, nullptr);
-    if (length == 0) return C_WString();
-    std::vector<wchar_t> buffer(length + 1, L'\0');
-    DWORD got = GetCurrentDirectoryW(length + 1, buffer.data());
-    if (got == 0 || got > length) return C_WString();
-    return C_WString(buffer.data());
-}
 
 // One stream's redirect in pass-through mode: the file of a file target,
 // the null device for nul, none (the launcher's own handle) otherwise. False
@@ -108,7 +97,7 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
             _putws(L"カレントディレクトリが認識できませんでした。");
             return 1;
         }
-        settings.workDir = CurrentDirectory();
+        settings.workDir = kovra::common::kovra_GetCurrentDirectory();
     }
 
     // The task copy attaches to the shell's console, so it needs the shell's
