@@ -4,9 +4,8 @@ namespace kovra {
 
 C_Event::C_Event() : m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_signal(0) {}
 
-C_Event::~C_Event() {
-    if (m_event) CloseHandle(m_event);
-}
+// The owner closes the event.
+C_Event::~C_Event() {}
 
 int C_Event::SetEvent() { return Store(1, ::SetEvent); }
 
@@ -15,7 +14,7 @@ int C_Event::ResetEvent() { return Store(0, ::ResetEvent); }
 int C_Event::Store(int signal, BOOL(WINAPI* apply)(HANDLE)) {
     m_section.Enter();
     m_signal = signal;
-    BOOL done = m_event ? apply(m_event) : FALSE;
+    BOOL done = m_event ? apply(m_event.Get()) : FALSE;
     m_section.Leave();
     return done ? 1 : 0;
 }
@@ -23,7 +22,7 @@ int C_Event::Store(int signal, BOOL(WINAPI* apply)(HANDLE)) {
 int C_Event::Wait(int milliseconds) {
     if (!m_event) return 2;
     DWORD limit = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
-    switch (WaitForSingleObject(m_event, limit)) {
+    switch (WaitForSingleObject(m_event.Get(), limit)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:
         return 0;

@@ -4,6 +4,7 @@
 
 #include "kovra/C_CriticalSection.h"
 #include "kovra/KovraApi.h"
+#include "kovra/common/UniqueHandle.h"
 
 namespace kovra {
 
@@ -25,7 +26,7 @@ public:
     // 0 signalled (also when abandoned), 1 time-out, 2 failure.
     virtual int Wait(int milliseconds);
     virtual int IsSignal() const;
-    virtual HANDLE GetHandle() const { return m_event; }
+    virtual HANDLE GetHandle() const { return m_event.Get(); }
 
 protected:
     C_CriticalSection& GetCriticalSection() const { return m_section; }
@@ -37,7 +38,7 @@ private:
     // Sets the flag and applies SetEvent or ResetEvent, inside the section.
     int Store(int signal, BOOL(WINAPI* apply)(HANDLE));
 
-    HANDLE m_event;  // null when the system refused it
+    common::UniqueHandle m_event;  // empty when the system refused it
     int m_signal;
     mutable C_CriticalSection m_section;  // guards m_signal
 };

@@ -1,8 +1,10 @@
 #include "kovra/C_Mapping.h"
 
+#include <utility>
+
 namespace kovra {
 
-C_Mapping::C_Mapping() : m_source(nullptr), m_view(nullptr), m_existed(0), m_mapping(nullptr) {}
+C_Mapping::C_Mapping() : m_source(nullptr), m_view(nullptr), m_existed(0) {}
 
 C_Mapping::~C_Mapping() { Unmap(0); }
 
@@ -11,7 +13,7 @@ void* C_Mapping::Map(I_Mapping* source, const wchar_t* name, int shared, unsigne
     if (m_view) return m_view;
     if (!source) return nullptr;
 
-    HANDLE mapping = CreateFileMappingW(source->GetHandle(), nullptr, protect, sizeHigh, sizeLow, name);
+    common::UniqueHandle mapping(CreateFileMappingW(source->GetHandle(), nullptr, protect, sizeHigh, sizeLow, name));
     if (!mapping) return nullptr;
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
 
@@ -33,12 +35,9 @@ void* C_Mapping::Map(I_Mapping* source, const wchar_t* name, int shared, unsigne
         }
     }
 
-    void* view = MapViewOfFile(mapping, access, 0, 0, 0);
-    if (!view) {
-        CloseHandle(mapping);
-        return nullptr;
-    }
-    m_mapping = mapping;
+    void* view = MapViewOfFile(mapping.Get(), access, 0, 0, 0);
+    if (!view) return nullptr;
+    m_mapping = std::move(mapping);
     m_source = source;
     m_view = view;
     // An unmapped object always has the flag at 0, so only a hit sets it.
@@ -68,8 +67,7 @@ void C_Mapping::Unmap(int closeSource) {
     if (closeSource && m_source) m_source->Close();
     m_source = nullptr;
     m_existed = 0;
-    CloseHandle(m_mapping);
-    m_mapping = nullptr;
+    m_mapping.Reset();
 }
 
 }  // namespace kovra

@@ -4,6 +4,7 @@
 
 #include "kovra/I_Mapping.h"
 #include "kovra/KovraApi.h"
+#include "kovra/common/UniqueHandle.h"
 
 namespace kovra {
 
@@ -51,7 +52,7 @@ private:
     I_Mapping* m_source;
     void* m_view;
     int m_existed;
-    HANDLE m_mapping;  // null while unmapped
+    common::UniqueHandle m_mapping;  // empty while unmapped
 };
 
 }  // namespace kovra

@@ -4,9 +4,9 @@
 
 namespace kovra {
 
-C_Thread::C_Thread() : m_runnable(this), m_thread(nullptr), m_alive(0) {}
+C_Thread::C_Thread() : m_runnable(this), m_alive(0) {}
 
-C_Thread::C_Thread(I_Runnable* runnable) : m_runnable(runnable ? runnable : this), m_thread(nullptr), m_alive(0) {}
+C_Thread::C_Thread(I_Runnable* runnable) : m_runnable(runnable ? runnable : this), m_alive(0) {}
 
 C_Thread::~C_Thread() { Stop(); }
 
@@ -27,7 +27,7 @@ int C_Thread::Start() {
         InterlockedExchange(&m_alive, 0);
         return 0;
     }
-    m_thread = reinterpret_cast<HANDLE>(handle);
+    m_thread.Reset(reinterpret_cast<HANDLE>(handle));
     return 1;
 }
 
@@ -36,11 +36,10 @@ int C_Thread::Stop() { return Join(INFINITE); }
 int C_Thread::Join(unsigned long milliseconds) {
     if (!m_thread) return 2;
     DWORD limit = milliseconds == 0 ? INFINITE : milliseconds;
-    DWORD outcome = WaitForSingleObject(m_thread, limit);
+    DWORD outcome = WaitForSingleObject(m_thread.Get(), limit);
     if (outcome == WAIT_TIMEOUT) return 1;
     if (outcome != WAIT_OBJECT_0) return 2;
-    CloseHandle(m_thread);
-    m_thread = nullptr;
+    m_thread.Reset();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include "kovra/I_Runnable.h"
 #include "kovra/KovraApi.h"
+#include "kovra/common/UniqueHandle.h"
 
 namespace kovra {
 
@@ -51,7 +52,7 @@ private:
     static unsigned __stdcall Thread(void* self);
 
     I_Runnable* m_runnable;
-    HANDLE m_thread;  // null while no thread is held
+    common::UniqueHandle m_thread;  // empty while no thread is held
     volatile LONG m_alive;
 };
 

@@ -2,13 +2,12 @@
 
 namespace kovra {
 
-FileHandle::FileHandle() : m_handle(INVALID_HANDLE_VALUE) {}
+FileHandle::FileHandle() {}
 
 FileHandle::FileHandle(HANDLE handle) : m_handle(handle) {}
 
-FileHandle::~FileHandle() {
-    if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
-}
+// The owner closes the handle.
+FileHandle::~FileHandle() {}
 
 FileHandle* FileHandle::CreateFileHandle(const wchar_t* name, int access, int type) {
     DWORD disposition = 0;
@@ -48,22 +47,19 @@ FileHandle* FileHandle::CreateFileHandle(const wchar_t* name, int access, int ty
     if (access & FH_SHARE_WRITE) share |= FILE_SHARE_WRITE;
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE file = CreateFileW(name, desired, share, &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    common::UniqueFileHandle file(
+        CreateFileW(name, desired, share, &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return nullptr;
 
     if (type == FH_APPEND) {
         // The high part is asked for so that files past 4 GiB append too.
         LONG high = 0;
         SetLastError(NO_ERROR);
-        if (SetFilePointer(file, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-            // Writes would land at the start and overwrite what is to be kept.
-            DWORD error = GetLastError();
-            CloseHandle(file);
-            SetLastError(error);
+        // Writes would land at the start and overwrite what is to be kept.
+        if (SetFilePointer(file.Get(), 0, &high, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
             return nullptr;
-        }
     }
-    return new FileHandle(file);
+    return new FileHandle(file.Release());
 }
 
 FileHandle* FileHandle::CreateNullHandle() { return new FileHandle(); }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "kovra/KovraApi.h"
+#include "kovra/common/UniqueHandle.h"
 
 namespace kovra {
 
@@ -41,7 +42,7 @@ struct KOVRA_API FileHandle {
     // a null *p.
     static void CloseFileHandle(FileHandle** p);
 
-    HANDLE GetHandle() const { return m_handle; }
+    HANDLE GetHandle() const { return m_handle.Get(); }
 
 protected:
     FileHandle();
@@ -53,7 +54,7 @@ private:
 
     friend struct RedirectHandle;
 
-    HANDLE m_handle;
+    common::UniqueFileHandle m_handle;
 };
 
 }  // namespace kovra

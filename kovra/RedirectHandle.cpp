@@ -8,14 +8,13 @@ FileHandle* RedirectHandle::CreateRedirectHandle(const wchar_t* name, int access
 
     HANDLE self = GetCurrentProcess();
     HANDLE copy = INVALID_HANDLE_VALUE;
-    if (!DuplicateHandle(self, file->m_handle, self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    if (!DuplicateHandle(self, file->m_handle.Get(), self, &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
         DWORD error = GetLastError();
         delete file;
         SetLastError(error);
         return nullptr;
     }
-    CloseHandle(file->m_handle);
-    file->m_handle = copy;
+    file->m_handle.Reset(copy);
     return file;
 }
 

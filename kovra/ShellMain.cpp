@@ -252,7 +252,7 @@ bool ShellMain::SubstituteCommands(const C_WString& text, C_WString* result) {
 C_WString ShellMain::shell_run(const C_WString& command) {
     C_Process process;
     C_WString line = C_WString(L"cmd /c ") + command;
-    if (process.Run(line.GetString(), 5, RUN_PIPE_IN_OUT, 0, nullptr, nullptr, nullptr, nullptr) == 0xFFFFFFFF)
+    if (process.Run(line.GetString(), 5, RUN_PIPE_IN_OUT, 0, nullptr, nullptr, nullptr, nullptr) == NO_PROCESS)
         return C_WString();
     // A command that reads its input must see its end, not wait for ever.
     process.EndWrite();
@@ -263,7 +263,7 @@ C_WString ShellMain::shell_run(const C_WString& command) {
         if (n < 0) break;
         if (n > 0) bytes.append(static_cast<const char*>(piece.GetMemoryEx()), static_cast<size_t>(n));
     }
-    process.Join(0xFFFFFFFF);
+    process.Join(INFINITE);
     C_WString output = C_WString(bytes.c_str()).Trim();
     output = output.Replace(C_WString(L"\r\n"), C_WString(L" "))
                  .Replace(C_WString(L"\n"), C_WString(L" "))
