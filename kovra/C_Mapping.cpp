@@ -37,6 +37,16 @@ void* C_Mapping::Map(I_Mapping* source, const wchar_t* name, int shared, unsigne
 
     void* view = MapViewOfFile(mapping.Get(), access, 0, 0, 0);
     if (!view) return nullptr;
+    // Any process may have made a smaller mapping under the name first; its
+    // view is all the system maps, and a caller indexing the size it asked
+    // for would fault past the end.
+    const unsigned long long wanted = (static_cast<unsigned long long>(sizeHigh) << 32) | sizeLow;
+    MEMORY_BASIC_INFORMATION region = {};
+    if (wanted > 0 && (VirtualQuery(view, &region, sizeof region) < sizeof region || region.RegionSize < wanted)) {
+        UnmapViewOfFile(view);
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
     m_mapping = std::move(mapping);
     m_source = source;
     m_view = view;

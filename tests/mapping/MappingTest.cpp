@@ -214,4 +214,15 @@ TEST(Mapping, FailuresLeaveTheObjectUnmapped) {
     C_Mapping probe;
     ASSERT_NE(nullptr, probe.Map(&source, name.c_str(), 1, PAGE_READWRITE, 0, kSize));
     EXPECT_EQ(0, probe.IsExistMap()) << "the failed Map left a handle open";
+
+    // An existing mapping smaller than the size asked for: its view would
+    // end before that size.
+    std::wstring small = UniqueName(L"map");
+    HANDLE block = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, small.c_str());
+    ASSERT_NE(nullptr, block);
+    C_Mapping tooSmall;
+    EXPECT_EQ(nullptr, tooSmall.Map(&source, small.c_str(), 1, PAGE_READWRITE, 0, 2 * kSize));
+    EXPECT_EQ(nullptr, tooSmall.Pointer());
+    EXPECT_NE(nullptr, tooSmall.Map(&source, small.c_str(), 1, PAGE_READWRITE, 0, 100)) << "the block's own size";
+    CloseHandle(block);
 }
