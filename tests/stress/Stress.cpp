@@ -1,7 +1,5 @@
 #include "Stress.h"
 
-#include <shellapi.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
@@ -202,15 +200,6 @@ int Fuzz(const char* target, int cases, const std::function<std::string(Rng&)>& 
     Figure("%s: %d cases, %d failures (seed %llu)", target, cases, failures,
            static_cast<unsigned long long>(BaseSeed()));
     return failures;
-}
-
-std::vector<std::wstring> SplitArguments(const std::wstring& line) {
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW((L"program " + line).c_str(), &count);
-    std::vector<std::wstring> args;
-    for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
-    LocalFree(argv);
-    return args;
 }
 
 std::string Show(const std::wstring& text) {

@@ -94,10 +94,6 @@ int Fuzz(const char* target, int cases, const std::function<std::string(Rng&)>& 
 // in the full run and 3000 in the short one.
 int Cases();
 
-// The elements CommandLineToArgvW finds in "program " + line, after the
-// program name.
-std::vector<std::wstring> SplitArguments(const std::wstring& line);
-
 // A printable form of a text for failure messages (UTF-8, control and
 // surrogate units as \uXXXX).
 std::string Show(const std::wstring& text);
