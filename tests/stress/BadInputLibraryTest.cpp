@@ -373,13 +373,22 @@ std::string ConvertersCase(Rng& rng) {
     const std::string viaEuc = Bytes(System::euc_to_sjis(System::sjis_to_euc(text)));
     if (viaEuc != sjis) return "through EUC-JP " + ShowBytes(sjis) + " became " + ShowBytes(viaEuc);
 
-    std::string noise = rng.Bytes(40);
-    if (rng.OneIn(2)) noise = (rng.OneIn(2) ? "\x1b$B" : "\x1b$@") + noise;
+    // Random bytes, or pieces of the formats cut anywhere: each result stays
+    // within its bound of output bytes per input byte.
+    static const std::vector<std::string> pieces = {"\x1b$B", "\x1b$@", "\x1b(J", "\x1b(B", "\x1b", "\r\n", "\n",
+                                                    "\x8e",   "\x8a",   "\xbf",   "\xb1",   "!",    "a"};
+    std::string noise;
+    if (rng.OneIn(2)) {
+        for (uint32_t n = rng.Below(16); n > 0; --n) noise += rng.Pick(pieces);
+    } else {
+        noise = rng.Bytes(40);
+        if (rng.OneIn(2)) noise = (rng.OneIn(2) ? "\x1b$B" : "\x1b$@") + noise;
+    }
     const C_String bad = CString(noise);
-    const size_t limit = 4 * noise.size() + 8;
-    if (Bytes(System::sjis_to_jis(bad, static_cast<int>(rng.Below(2)))).size() > limit ||
-        Bytes(System::jis_to_sjis(bad)).size() > limit || Bytes(System::euc_to_sjis(bad)).size() > limit ||
-        Bytes(System::sjis_to_euc(bad)).size() > limit)
+    const size_t n = noise.size();
+    if (Bytes(System::sjis_to_jis(bad, static_cast<int>(rng.Below(2)))).size() > 4 * n + 3 ||
+        Bytes(System::jis_to_sjis(bad)).size() > 2 * n + 3 || Bytes(System::euc_to_sjis(bad)).size() > n + 3 ||
+        Bytes(System::sjis_to_euc(bad)).size() > 2 * n + 3)
         return "a conversion ran away on " + ShowBytes(noise);
     return "";
 }
