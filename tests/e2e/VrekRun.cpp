@@ -1,6 +1,7 @@
 #include "VrekRun.h"
 
 #include <cwchar>
+#include <regex>
 
 namespace e2e {
 
@@ -44,6 +45,18 @@ std::wstring WindowReady::Command(DWORD lifetimeMs) const {
 }
 
 std::string PutwsBytes(const std::wstring& text) { return testsupport::ToCodePage(text, 932) + "\r\n"; }
+
+std::string ResultLinePattern(unsigned long job, int result, const char* lineEnd) {
+    return "\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
+           std::to_string(result) + lineEnd;
+}
+
+::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result, const char* lineEnd) {
+    if (std::regex_match(line, std::regex(ResultLinePattern(job, result, lineEnd))))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \"" << line
+                                         << "\"";
+}
 
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {
     std::wstring line = testsupport::SelfPath() + L" --child=" + name;

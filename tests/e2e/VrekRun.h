@@ -34,6 +34,12 @@ std::string PutwsBytes(const std::wstring& text);
 // piece of each stream without a line end. The same for the same seed.
 std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_t bytes);
 
+// The pattern (ECMAScript) of a task's result line, "[yyyy/mm/dd hh:mm:ss]
+// job N: result R" and its line end; and whether `line` is that line.
+std::string ResultLinePattern(unsigned long job, int result, const char* lineEnd = "\n");
+::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result,
+                                        const char* lineEnd = "\n");
+
 // This test program run as the named child, as a command for vrek's --task.
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
 

@@ -39,7 +39,7 @@ TEST(Load, JobsStartedAtOnceEachWriteTheirOwnFileByteExact) {
             EXPECT_EQ(0u, job.Wait(300000)) << "job " << i;
         }
         const bool same = stress::FileHoldsStream(dir.File(L"o" + std::to_wstring(i) + L".txt"), i, bytes,
-                                                  stress::ResultLine(job.pid, 0));
+                                                  e2e::ResultLinePattern(job.pid, 0));
         EXPECT_TRUE(same) << "job " << i;
         exact += same;
     }

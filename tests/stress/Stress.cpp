@@ -257,11 +257,6 @@ size_t StreamBytes::Next(char* out, size_t max) {
     return done;
 }
 
-std::string ResultLine(unsigned long job, int result) {
-    return "\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
-           std::to_string(result) + "\n";
-}
-
 ::testing::AssertionResult FileHoldsStream(const std::wstring& path, uint64_t seed, uint64_t bytes,
                                            const std::string& tail) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

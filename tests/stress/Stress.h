@@ -116,10 +116,6 @@ private:
     size_t m_at = 0;
 };
 
-// The pattern of a task's result line, "[yyyy/mm/dd hh:mm:ss] job N: result
-// R" and its line end.
-std::string ResultLine(unsigned long job, int result);
-
 // Whether the file holds StreamBytes(seed, bytes) followed by `tail` (an
 // ECMAScript pattern for the rest, e.g. the result line).
 ::testing::AssertionResult FileHoldsStream(const std::wstring& path, uint64_t seed, uint64_t bytes,
