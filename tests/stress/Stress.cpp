@@ -336,34 +336,6 @@ std::vector<std::unique_ptr<e2e::Job>> StartJobsAtOnce(const std::vector<std::ws
     return jobs;
 }
 
-Family::Family(const std::wstring& pidFile, DWORD timeoutMs) {
-    if (!testsupport::WaitUntil([&] { return testsupport::FileExists(pidFile); }, timeoutMs)) return;
-    std::istringstream pids(testsupport::ReadFileBytes(pidFile));
-    for (unsigned long pid; pids >> pid;) {
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-        if (process) m_processes.push_back(process);
-    }
-}
-
-Family::~Family() {
-    Kill();
-    for (HANDLE process : m_processes) CloseHandle(process);
-}
-
-bool Family::AllEnd(DWORD timeoutMs) {
-    for (HANDLE process : m_processes)
-        if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return false;
-    return true;
-}
-
-void Family::Kill() {
-    for (HANDLE process : m_processes) {
-        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) continue;
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 10000);
-    }
-}
-
 testsupport::RunResult RunManager(const std::string& script, const std::wstring& program) {
     return testsupport::RunCaptureInput(L"\"" + testsupport::ProgramDir() + L"\\" + program + L"\" --managed-daemon",
                                         script, 60000);

@@ -127,26 +127,6 @@ std::vector<std::unique_ptr<e2e::Job>> StartJobsAtOnce(const std::vector<std::ws
                                                        const wchar_t* directory = nullptr,
                                                        const std::wstring& program = L"vrek.exe");
 
-// The processes a "family" command wrote into its file (itself first, then
-// its helpers), opened as soon as the file appears; none when it does not
-// appear in time. Whatever still runs is killed when the object goes.
-class Family {
-public:
-    explicit Family(const std::wstring& pidFile, DWORD timeoutMs = 30000);
-    ~Family();
-    Family(const Family&) = delete;
-    Family& operator=(const Family&) = delete;
-
-    bool Found() const { return !m_processes.empty(); }
-    HANDLE Head() const { return m_processes.empty() ? nullptr : m_processes[0]; }
-    // Whether every member has ended within `timeoutMs`.
-    bool AllEnd(DWORD timeoutMs);
-    void Kill();
-
-private:
-    std::vector<HANDLE> m_processes;
-};
-
 // vrek --managed-daemon with `script` as its input, run to its end. The
 // manager frees the records of tasks that run another executable than its
 // own, so daemons of vrek-shortwatch.exe need its manager.
