@@ -184,11 +184,13 @@ TEST_P(SquattedNames, LeaveTheTableUnusableOrUnlockedButTheToolStandsUp) {
     }
     testsupport::TempDir dir;
     auto job = e2e::StartJob(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(L"pid")));
+    // The command starts only after its task has claimed its record: the
+    // manager must not look before that.
+    e2e::Family command(dir.File(L"pid"), c.tableUsable ? 30000 : 0);
     testsupport::RunResult manager = stress::RunManager("sigkill all\nexit\n");
     EXPECT_EQ(0u, manager.exitCode) << manager.out;
     if (c.tableUsable) {
         ASSERT_EQ(0u, job->launcherExit) << job->launcherOut;
-        e2e::Family command(dir.File(L"pid"));
         EXPECT_TRUE(command.Found());
         EXPECT_NE(std::string::npos, manager.out.find("pid(" + std::to_string(job->pid) + ") => sigkill"))
             << manager.out;
