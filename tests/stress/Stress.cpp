@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 
 #include "support/TestSupport.h"
 
