@@ -8,7 +8,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "VrekRun.h"
 #include "support/TestSupport.h"
@@ -113,21 +115,31 @@ TEST_CHILD(orphan) {
     return 3;
 }
 
-// Starts a helper (this program as "stubborn") that knows nothing of vrek,
-// writes the helper's pid into the file argv[0], and lives until killed
-// (or, with argv[1] "end", ends at once).
-TEST_CHILD(spawner) {
+// Starts argv[1] helpers (this program as "stubborn") that know nothing of
+// vrek, writes its own pid and theirs into the file argv[0], and lives until
+// it is killed, ignoring console control events as they do (or, with argv[2]
+// "end", ends at once and leaves them running).
+TEST_CHILD(family) {
     if (argc < 1) return 2;
-    std::wstring line = testsupport::ChildCommand(L"stubborn", L"60000");
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &si, &pi))
-        return 4;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    if (!testsupport::WriteFileBytes(argv[0], std::to_string(pi.dwProcessId))) return 5;
-    if (argc < 2 || std::wstring(argv[1]) != L"end") Sleep(60000);
+    SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+    std::string pids = std::to_string(GetCurrentProcessId());
+    std::vector<std::unique_ptr<testsupport::ChildProcess>> helpers;
+    for (long n = argc > 1 ? wcstol(argv[1], nullptr, 10) : 0; n > 0; --n) {
+        helpers.push_back(std::make_unique<testsupport::ChildProcess>());
+        // No helper outlives a broken test by much.
+        if (!helpers.back()->Start(testsupport::ChildCommand(L"stubborn", L"120000"))) return 4;
+        pids += " " + std::to_string(helpers.back()->Pid());
+    }
+    // Whole or not at all: the test reads the file as soon as it exists.
+    const std::wstring partial = std::wstring(argv[0]) + L".part";
+    if (!testsupport::WriteFileBytes(partial, pids) ||
+        !MoveFileExW(partial.c_str(), argv[0], MOVEFILE_REPLACE_EXISTING))
+        return 5;
+    if (argc > 2 && std::wstring(argv[2]) == L"end") {
+        for (auto& helper : helpers) helper->Close();
+        return 0;
+    }
+    Sleep(120000);
     return 0;
 }
 

@@ -135,36 +135,22 @@ TEST_F(Daemons, AKillDuringHeavyOutputEndsTheTask) {
     EXPECT_EQ(nullptr, view.RecordOf(job.pid));
 }
 
-namespace {
-
-// The helper a "spawner" command started, once it has said its pid.
-HANDLE OpenHelper(const std::wstring& pidFile) {
-    if (!testsupport::WaitUntil([&] { return !testsupport::ReadFileBytes(pidFile).empty(); }, 15000)) return nullptr;
-    return OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(testsupport::ReadFileBytes(pidFile)));
-}
-
-}  // namespace
-
 TEST_F(Daemons, KillEndsWhatTheCommandStartedToo) {
     testsupport::TempDir dir;
-    e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"spawner", dir.File(L"helper.txt")));
-    HANDLE helper = OpenHelper(dir.File(L"helper.txt"));
-    ASSERT_NE(nullptr, helper);
+    e2e::Job& job = Start(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(L"pids.txt"), 1));
+    e2e::Family command(dir.File(L"pids.txt"));
+    ASSERT_TRUE(command.Found());
     SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
     EXPECT_EQ(2u, job.Wait(15000));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(helper, 10000)) << "the helper lives on";
-    TerminateProcess(helper, 1);
-    CloseHandle(helper);
+    EXPECT_TRUE(command.AllEnd(10000)) << "the helper lives on";
 }
 
 TEST_F(Daemons, ACommandThatEndsByItselfLeavesWhatItStartedAlone) {
     testsupport::TempDir dir;
-    e2e::Job& job =
-        Start(L"--nul --flush2 --daemon --task " + ChildTask(L"spawner", dir.File(L"helper.txt") + L" end"));
-    HANDLE helper = OpenHelper(dir.File(L"helper.txt"));
-    ASSERT_NE(nullptr, helper);
+    e2e::Job& job = Start(L"--nul --flush2 --daemon --task " + e2e::FamilyTask(dir.File(L"pids.txt"), 1, true));
+    e2e::Family command(dir.File(L"pids.txt"));
+    ASSERT_NE(nullptr, command.Member(1));
     EXPECT_EQ(0u, job.Wait(15000));
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(helper, 0)) << "the task's end took the helper";
-    TerminateProcess(helper, 1);
-    CloseHandle(helper);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(command.Member(1), 0))
+        << "the task's end took the helper";
 }

@@ -28,16 +28,6 @@ std::wstring Hex(const std::string& bytes) {
     return hex;
 }
 
-// "[yyyy/mm/dd hh:mm:ss] job N: result R" and its line end, for this job.
-::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result,
-                                        const char* lineEnd = "\n") {
-    std::regex pattern("\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
-                       std::to_string(result) + lineEnd);
-    if (std::regex_match(line, pattern)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \"" << line
-                                         << "\"";
-}
-
 // The file's text before the result line, and the result line (which
 // follows the command's last text directly, even one without a line end).
 struct SplitOutput {
@@ -71,7 +61,7 @@ TEST(Jobs, OutputAndErrorReachTheirFilesByteExact) {
 
     SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 0);
     EXPECT_TRUE(testsupport::SameBytes("first line\n" + zeros + longLine + "\n" + utf16 + "no line end", out.body));
-    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 0));
+    EXPECT_TRUE(e2e::IsResultLine(out.resultLine, job->pid, 0));
     EXPECT_EQ("error one\nerror tail", ReadFileBytes(dir.File(L"e.txt")));
 }
 
@@ -92,7 +82,7 @@ TEST(Jobs, TheCommandsStatusIsTheTasksStatusAndTheResultLinesNumberIsTheJob) {
     EXPECT_EQ(7u, job->Wait());
     SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 7);
     EXPECT_EQ("x\n", out.body);
-    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 7));
+    EXPECT_TRUE(e2e::IsResultLine(out.resultLine, job->pid, 7));
 }
 
 TEST(Jobs, NologoLeavesOutTheResultLine) {
@@ -150,7 +140,7 @@ TEST(Jobs, Flush2LetsTheCommandWriteTheFilesTheLauncherCreated) {
     // mode its own line ends become CR LF.
     SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 0, 2);
     EXPECT_EQ("read 5 bytes\n", out.body);
-    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 0, "\r\n"));
+    EXPECT_TRUE(e2e::IsResultLine(out.resultLine, job->pid, 0, "\r\n"));
 }
 
 TEST(Jobs, GuiCommandsAreNotWaitedFor) {
@@ -158,7 +148,7 @@ TEST(Jobs, GuiCommandsAreNotWaitedFor) {
     // 259, still active: the task read the code while its command ran.
     auto job = StartJob(L"--delay 0.3 --gui --out o.txt --task " + ChildTask(L"window", L"4000"), dir.Path().c_str());
     EXPECT_EQ(259u, job->Wait());
-    EXPECT_TRUE(IsResultLine(ReadFileBytes(dir.File(L"o.txt")), job->pid, 259));
+    EXPECT_TRUE(e2e::IsResultLine(ReadFileBytes(dir.File(L"o.txt")), job->pid, 259));
 }
 
 TEST(Jobs, ACommandThatCannotStartReportsABootError) {
@@ -347,6 +337,6 @@ TEST(Jobs, WhatAGrandchildWritesAfterTheCommandEndedIsRelayedBeforeTheResultLine
     EXPECT_EQ(3u, job->Wait());
     SplitOutput out = SplitAtResult(ReadFileBytes(dir.File(L"o.txt")), job->pid, 3);
     EXPECT_EQ("the command\nthe grandchild, after the command\n", out.body);
-    EXPECT_TRUE(IsResultLine(out.resultLine, job->pid, 3));
+    EXPECT_TRUE(e2e::IsResultLine(out.resultLine, job->pid, 3));
     EXPECT_EQ("the grandchild's error\n", ReadFileBytes(dir.File(L"e.txt")));
 }

@@ -1,6 +1,8 @@
 #include "VrekRun.h"
 
 #include <cwchar>
+#include <regex>
+#include <sstream>
 
 namespace e2e {
 
@@ -45,10 +47,53 @@ std::wstring WindowReady::Command(DWORD lifetimeMs) const {
 
 std::string PutwsBytes(const std::wstring& text) { return testsupport::ToCodePage(text, 932) + "\r\n"; }
 
+std::string ResultLinePattern(unsigned long job, int result, const char* lineEnd) {
+    return "\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
+           std::to_string(result) + lineEnd;
+}
+
+::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result, const char* lineEnd) {
+    if (std::regex_match(line, std::regex(ResultLinePattern(job, result, lineEnd))))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not the result line of job " << job << " with " << result << ": \"" << line
+                                         << "\"";
+}
+
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {
     std::wstring line = testsupport::SelfPath() + L" --child=" + name;
     if (!args.empty()) line += L" " + args;
     return line;
+}
+
+std::wstring FamilyTask(const std::wstring& pidFile, int helpers, bool end) {
+    return ChildTask(L"family", pidFile + L" " + std::to_wstring(helpers) + (end ? L" end" : L""));
+}
+
+Family::Family(const std::wstring& pidFile, DWORD timeoutMs) {
+    if (!testsupport::WaitUntil([&] { return testsupport::FileExists(pidFile); }, timeoutMs)) return;
+    std::istringstream pids(testsupport::ReadFileBytes(pidFile));
+    for (unsigned long pid; pids >> pid;)
+        m_processes.push_back(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+}
+
+Family::~Family() {
+    Kill();
+    for (HANDLE process : m_processes)
+        if (process) CloseHandle(process);
+}
+
+bool Family::AllEnd(DWORD timeoutMs) {
+    for (HANDLE process : m_processes)
+        if (process && WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return false;
+    return true;
+}
+
+void Family::Kill() {
+    for (HANDLE process : m_processes) {
+        if (!process || WaitForSingleObject(process, 0) != WAIT_TIMEOUT) continue;
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 10000);
+    }
 }
 
 DWORD Job::Wait(DWORD timeoutMs) {

@@ -34,8 +34,40 @@ std::string PutwsBytes(const std::wstring& text);
 // piece of each stream without a line end. The same for the same seed.
 std::vector<std::pair<bool, std::string>> MixedStreams(unsigned long seed, size_t bytes);
 
+// The pattern (ECMAScript) of a task's result line, "[yyyy/mm/dd hh:mm:ss]
+// job N: result R" and its line end; and whether `line` is that line.
+std::string ResultLinePattern(unsigned long job, int result, const char* lineEnd = "\n");
+::testing::AssertionResult IsResultLine(const std::string& line, unsigned long job, int result,
+                                        const char* lineEnd = "\n");
+
 // This test program run as the named child, as a command for vrek's --task.
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
+
+// This test program as the "family" child, for vrek's --task: it writes its
+// pid and those of `helpers` helpers into `pidFile` and lives until it is
+// killed (with `end`, it ends at once and leaves the helpers running).
+std::wstring FamilyTask(const std::wstring& pidFile, int helpers = 0, bool end = false);
+
+// The processes a "family" command wrote into its file (itself first, then
+// its helpers), opened as soon as the file appears; none when it does not
+// appear in time (a member that has ended already is null). Whatever still
+// runs is killed when the object goes.
+class Family {
+public:
+    explicit Family(const std::wstring& pidFile, DWORD timeoutMs = 30000);
+    ~Family();
+    Family(const Family&) = delete;
+    Family& operator=(const Family&) = delete;
+
+    bool Found() const { return !m_processes.empty(); }
+    HANDLE Member(size_t index) const { return index < m_processes.size() ? m_processes[index] : nullptr; }
+    // Whether every member has ended within `timeoutMs`.
+    bool AllEnd(DWORD timeoutMs);
+    void Kill();
+
+private:
+    std::vector<HANDLE> m_processes;
+};
 
 // A named event that the "window" child sets once its window exists: the
 // window command for a job, with this as its readiness signal.

@@ -26,7 +26,7 @@ struct Kind<C_IniFile> {
     using Unit = char;
     static std::string FileBytes(const std::string& text) { return text; }
     static C_String S(const std::string& text) { return C_String(text.c_str()); }
-    static std::string Text(const C_String& s) { return std::string(s.GetString(), s.Length()); }
+    static std::string Text(const C_String& s) { return testsupport::Bytes(s); }
     static std::string FromUnits(const std::string& units) { return units; }
 };
 

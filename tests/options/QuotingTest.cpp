@@ -2,7 +2,6 @@
 // same argument by both readers a Windows program may use.
 #include <windows.h>
 #include <gtest/gtest.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -34,19 +33,10 @@ std::vector<std::wstring> ArgumentGrid() {
 }
 
 std::wstring Line(const std::vector<std::wstring>& args, bool always) {
-    std::wstring line = L"program";
+    std::wstring line;
     for (const auto& a : args)
-        line += L" " + std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), always).GetString());
+        line += std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), always).GetString()) + L" ";
     return line;
-}
-
-std::vector<std::wstring> SplitWithShell(const std::wstring& line) {
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> args;
-    for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
-    LocalFree(argv);
-    return args;
 }
 
 }  // namespace
@@ -66,19 +56,17 @@ TEST(Quoting, EveryArgumentOfTheGridSurvivesCommandLineToArgvW) {
     for (bool always : {true, false}) {
         for (const auto& argument : grid) {
             const std::vector<std::wstring> args{L"before", argument, L"after"};
-            EXPECT_EQ(args, SplitWithShell(Line(args, always)))
+            EXPECT_EQ(args, testsupport::SplitArguments(Line(args, always)))
                 << "always=" << always << " argument=" << testsupport::Narrow(argument);
         }
-        EXPECT_EQ(grid, SplitWithShell(Line(grid, always))) << "the whole grid on one line, always=" << always;
+        EXPECT_EQ(grid, testsupport::SplitArguments(Line(grid, always)))
+            << "the whole grid on one line, always=" << always;
     }
 }
 
 TEST(Quoting, TheCRuntimeSplitsTheWholeGridBackIntoTheSameArguments) {
     const std::vector<std::wstring> grid = ArgumentGrid();
-    std::wstring quoted;
-    for (const auto& a : grid)
-        quoted += std::wstring(vrek::QuoteArgument(kovra::C_WString(a.c_str()), false).GetString()) + L" ";
-    testsupport::RunResult run = testsupport::RunCapture(testsupport::ChildCommand(L"printargs", quoted));
+    testsupport::RunResult run = testsupport::RunCapture(testsupport::ChildCommand(L"printargs", Line(grid, false)));
     ASSERT_EQ(0u, run.exitCode) << run.out;
     std::string expected;
     for (const auto& a : grid) expected += testsupport::Narrow(a) + std::string(1, '\0');

@@ -107,7 +107,7 @@ std::string TaskLineCase(Rng& rng, GuardedPool& pool) {
         if (!Same(*targets[i], args[next++])) return "a file target that is not its argument";
     }
     const std::vector<std::wstring> command(args.begin() + static_cast<long>(next), args.end() - 1);
-    const std::vector<std::wstring> split = stress::SplitArguments(s.taskLine.GetString());
+    const std::vector<std::wstring> split = testsupport::SplitArguments(s.taskLine.GetString());
     if (split != command)
         return "the command line " + Show(s.taskLine.GetString()) + " splits into " + ShowAll(split) + "instead of " +
                ShowAll(command);
@@ -193,7 +193,7 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
     if (launcher.managedDaemon) return launcher.taskLine.Empty() ? "" : "a task line for the manager";
 
     std::vector<std::wstring> taskArgs =
-        stress::SplitArguments(std::wstring(launcher.taskLine.GetString()) + L" --pid-task--123");
+        testsupport::SplitArguments(std::wstring(launcher.taskLine.GetString()) + L" --pid-task--123");
     TaskSettings task;
     if (!vrek::ParseCommandLine(pool.Argv(taskArgs), static_cast<int>(taskArgs.size()) + 1, task, 1))
         return "the task copy refuses " + Show(launcher.taskLine.GetString()) + " from " + ShowAll(args) + ": " +
@@ -214,7 +214,7 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
         if (f[0] != f[1]) return "an option changed on the way to the task copy: " + ShowAll(args);
     if (Formatted(launcher.delaySeconds) != Formatted(task.delaySeconds))
         return "the delay changed: " + Show(Formatted(launcher.delaySeconds));
-    const std::vector<std::wstring> split = stress::SplitArguments(task.taskLine.GetString());
+    const std::vector<std::wstring> split = testsupport::SplitArguments(task.taskLine.GetString());
     if (split != command) return "the command words changed: " + ShowAll(split) + "instead of " + ShowAll(command);
     return "";
 }
@@ -325,7 +325,7 @@ std::string QuotingCase(Rng& rng) {
     const std::wstring line = std::wstring(vrek::QuoteArgument(C_WString(first.c_str()), always).GetString()) + L" " +
                               vrek::QuoteArgument(C_WString(second.c_str()), !always).GetString() + L" end";
     const std::vector<std::wstring> expected{first, second, L"end"};
-    const std::vector<std::wstring> split = stress::SplitArguments(line);
+    const std::vector<std::wstring> split = testsupport::SplitArguments(line);
     if (split != expected) return "quoted as " + Show(line) + ", split into " + ShowAll(split);
     const bool plain = !first.empty() && first.find_first_of(L" \t\"") == std::wstring::npos;
     if (plain && !always && !Same(vrek::QuoteArgument(C_WString(first.c_str()), false), first))

@@ -3,7 +3,6 @@
 
 #include <stdlib.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,36 +33,6 @@ TEST_CHILD(stream) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     for (size_t n; (n = source.Next(chunk.data(), chunk.size())) > 0;)
         if (!WriteAll(out, chunk.data(), n)) return 4;
-    return 0;
-}
-
-// Ignores console control events and lives until it is killed (or for the
-// milliseconds given).
-TEST_CHILD(stubborn) {
-    SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
-    Sleep(argc > 0 ? wcstoul(argv[0], nullptr, 10) : kMostLife);
-    return 0;
-}
-
-// Starts argv[1] helpers (this program as "stubborn") that know nothing of
-// vrek, writes its own pid and theirs into the file argv[0], and lives until
-// it is killed, ignoring console control events as they do.
-TEST_CHILD(family) {
-    if (argc < 1) return 2;
-    SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
-    std::string pids = std::to_string(GetCurrentProcessId());
-    std::vector<std::unique_ptr<testsupport::ChildProcess>> helpers;
-    for (long n = argc > 1 ? wcstol(argv[1], nullptr, 10) : 0; n > 0; --n) {
-        helpers.push_back(std::make_unique<testsupport::ChildProcess>());
-        if (!helpers.back()->Start(testsupport::ChildCommand(L"stubborn"))) return 4;
-        pids += " " + std::to_string(helpers.back()->Pid());
-    }
-    // Whole or not at all: the test reads the file as soon as it exists.
-    const std::wstring partial = std::wstring(argv[0]) + L".part";
-    if (!testsupport::WriteFileBytes(partial, pids) ||
-        !MoveFileExW(partial.c_str(), argv[0], MOVEFILE_REPLACE_EXISTING))
-        return 5;
-    Sleep(kMostLife);
     return 0;
 }
 

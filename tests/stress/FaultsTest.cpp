@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -11,13 +10,10 @@
 #include "support/TestSupport.h"
 
 using e2e::ChildTask;
+using e2e::FamilyTask;
 using namespace vrek;
 
 namespace {
-
-std::wstring FamilyTask(const std::wstring& pidFile, int helpers = 0) {
-    return ChildTask(L"family", pidFile + L" " + std::to_wstring(helpers));
-}
 
 bool ShowsNoDaemon(const testsupport::RunResult& manager) {
     return manager.exitCode == 0 && manager.out.find("daemon process is nothing.") != std::string::npos;
@@ -34,10 +30,10 @@ TEST_F(TableFaults, TasksKilledWhileTheirCommandsRunLeaveRecordsThatTheNextTable
     for (int i = 0; i < tasks; ++i)
         args.push_back(L"--nul --daemon --task " + FamilyTask(dir.File(std::to_wstring(i))));
     auto started = stress::StartJobsAtOnce(args);
-    std::vector<std::unique_ptr<stress::Family>> commands;
+    std::vector<std::unique_ptr<e2e::Family>> commands;
     for (int i = 0; i < tasks; ++i) {
         ASSERT_EQ(0u, started[i]->launcherExit) << started[i]->launcherOut;
-        commands.push_back(std::make_unique<stress::Family>(dir.File(std::to_wstring(i))));
+        commands.push_back(std::make_unique<e2e::Family>(dir.File(std::to_wstring(i))));
         ASSERT_TRUE(commands.back()->Found());
     }
     for (auto& job : started) job->Kill();
@@ -67,7 +63,7 @@ TEST_F(TableFaults, AProcessKilledWhileItHoldsTheTablesMutexIsTakenOverByTheNext
         ASSERT_EQ(0u, launcher.Wait(30000)) << launcher.Output();
         unsigned long pid = 0;
         ASSERT_EQ(1, sscanf(launcher.Output().c_str(), "job: %lu started", &pid)) << launcher.Output();
-        stress::Family command(pidFile);
+        e2e::Family command(pidFile);
         ASSERT_TRUE(command.Found());
         TaskState* record = view.RecordOf(pid);
         ASSERT_NE(nullptr, record) << "the task did not register";
@@ -84,7 +80,7 @@ TEST_F(TableFaults, AManagerKilledMidSessionLeavesTheTableWorking) {
     testsupport::TempDir dir;
     auto daemon = e2e::StartJob(L"--nul --daemon --task " + FamilyTask(dir.File(L"daemon")));
     ASSERT_EQ(0u, daemon->launcherExit) << daemon->launcherOut;
-    stress::Family command(dir.File(L"daemon"));
+    e2e::Family command(dir.File(L"daemon"));
     ASSERT_TRUE(command.Found());
     const int rounds = stress::Scaled(2, 8);
     int survived = 0;
@@ -132,12 +128,11 @@ TEST(Faults, ACommandKilledFromOutsideIsReportedWithTheStatusItWasGiven) {
         const std::wstring out = L"o" + std::to_wstring(code) + L".txt";
         auto job =
             e2e::StartJob(L"--delay 0.3 --nul --out " + out + L" --task " + FamilyTask(pidFile), dir.Path().c_str());
-        stress::Family command(pidFile);
+        e2e::Family command(pidFile);
         ASSERT_TRUE(command.Found()) << job->launcherOut;
-        TerminateProcess(command.Head(), code);
+        TerminateProcess(command.Member(0), code);
         EXPECT_EQ(code, job->Wait(30000));
-        EXPECT_TRUE(std::regex_match(testsupport::ReadFileBytes(dir.File(out)),
-                                     std::regex(stress::ResultLine(job->pid, static_cast<int>(code)))));
+        EXPECT_TRUE(e2e::IsResultLine(testsupport::ReadFileBytes(dir.File(out)), job->pid, static_cast<int>(code)));
     }
     stress::Figure("%zu commands killed from outside: their result lines carry the status they were given",
                    sizeof codes / sizeof codes[0]);
@@ -186,10 +181,10 @@ TEST_F(TableFaults, DaemonsWhoseCommandsIgnoreTermAreMarkedAndThenKilledWithThei
     // vrek-shortwatch.exe marks a command that outlives its stop after two
     // seconds instead of three minutes.
     auto started = stress::StartJobsAtOnce(args, nullptr, L"vrek-shortwatch.exe");
-    std::vector<std::unique_ptr<stress::Family>> commands;
+    std::vector<std::unique_ptr<e2e::Family>> commands;
     for (int i = 0; i < daemons; ++i) {
         ASSERT_EQ(0u, started[i]->launcherExit) << started[i]->launcherOut;
-        commands.push_back(std::make_unique<stress::Family>(dir.File(std::to_wstring(i))));
+        commands.push_back(std::make_unique<e2e::Family>(dir.File(std::to_wstring(i))));
         ASSERT_TRUE(commands.back()->Found());
     }
     EXPECT_EQ(0u, stress::RunManager("sigterm all\nexit\n", L"vrek-shortwatch.exe").exitCode);

@@ -80,9 +80,9 @@ TEST_F(HostileTable, GarbageInTheBlockStopsNoToolAndTouchesNoForeignProcess) {
     ASSERT_TRUE(ended.Start(testsupport::ChildCommand(L"stubborn", L"0")));
     ASSERT_TRUE(ended.Wait(30000));
     // A daemon whose own record the garbage spares: it must run on.
-    auto witness = e2e::StartJob(L"--nul --daemon --task " + ChildTask(L"family", dir.File(L"witness") + L" 1"));
+    auto witness = e2e::StartJob(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(L"witness"), 1));
     ASSERT_EQ(0u, witness->launcherExit) << witness->launcherOut;
-    stress::Family witnessCommand(dir.File(L"witness"));
+    e2e::Family witnessCommand(dir.File(L"witness"));
     ASSERT_TRUE(witnessCommand.Found());
     TaskState* witnessRecord = view.RecordOf(witness->pid);
     ASSERT_NE(nullptr, witnessRecord);
@@ -114,9 +114,9 @@ TEST_F(HostileTable, GarbageInTheBlockStopsNoToolAndTouchesNoForeignProcess) {
         // The launcher's check and a new task's claim over fresh garbage.
         scribbler.All(rng);
         const std::wstring pidFile = dir.File(L"round" + std::to_wstring(round));
-        auto job = e2e::StartJob(L"--nul --daemon --task " + ChildTask(L"family", pidFile + L" 0"));
+        auto job = e2e::StartJob(L"--nul --daemon --task " + e2e::FamilyTask(pidFile));
         ASSERT_EQ(0u, job->launcherExit) << job->launcherOut;
-        stress::Family command(pidFile);
+        e2e::Family command(pidFile);
         ASSERT_TRUE(command.Found());
         TaskState* record = view.RecordOf(job->pid);
         EXPECT_NE(nullptr, record) << "the new daemon did not register";
@@ -183,12 +183,14 @@ TEST_P(SquattedNames, LeaveTheTableUnusableOrUnlockedButTheToolStandsUp) {
         GTEST_SKIP() << "another process holds the daemon table: its names cannot be taken first";
     }
     testsupport::TempDir dir;
-    auto job = e2e::StartJob(L"--nul --daemon --task " + ChildTask(L"family", dir.File(L"pid") + L" 0"));
+    auto job = e2e::StartJob(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(L"pid")));
+    // The command starts only after its task has claimed its record: the
+    // manager must not look before that.
+    e2e::Family command(dir.File(L"pid"), c.tableUsable ? 30000 : 0);
     testsupport::RunResult manager = stress::RunManager("sigkill all\nexit\n");
     EXPECT_EQ(0u, manager.exitCode) << manager.out;
     if (c.tableUsable) {
         ASSERT_EQ(0u, job->launcherExit) << job->launcherOut;
-        stress::Family command(dir.File(L"pid"));
         EXPECT_TRUE(command.Found());
         EXPECT_NE(std::string::npos, manager.out.find("pid(" + std::to_string(job->pid) + ") => sigkill"))
             << manager.out;

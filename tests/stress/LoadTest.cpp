@@ -39,7 +39,7 @@ TEST(Load, JobsStartedAtOnceEachWriteTheirOwnFileByteExact) {
             EXPECT_EQ(0u, job.Wait(300000)) << "job " << i;
         }
         const bool same = stress::FileHoldsStream(dir.File(L"o" + std::to_wstring(i) + L".txt"), i, bytes,
-                                                  stress::ResultLine(job.pid, 0));
+                                                  e2e::ResultLinePattern(job.pid, 0));
         EXPECT_TRUE(same) << "job " << i;
         exact += same;
     }
@@ -78,13 +78,12 @@ TEST_F(Daemons, TwentyFiveLaunchersRaceForTwentyRecordsAndOneSigkillAllEndsTheWi
     const unsigned char registrationsBefore = view.Table()->registrations;
     std::vector<std::wstring> args;
     for (int i = 0; i < launchers; ++i)
-        args.push_back(L"--nul --daemon --task " +
-                       ChildTask(L"family", dir.File(std::to_wstring(i) + L".pid") + L" 1"));
+        args.push_back(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(std::to_wstring(i) + L".pid"), 1));
     auto started = stress::StartJobsAtOnce(args);
 
     // A launcher refuses only when it finds twenty live records.
     int refused = 0;
-    std::vector<std::unique_ptr<stress::Family>> families(launchers);
+    std::vector<std::unique_ptr<e2e::Family>> families(launchers);
     std::set<unsigned long> taskPids;
     for (int i = 0; i < launchers; ++i) {
         e2e::Job& job = *started[i];
@@ -96,7 +95,7 @@ TEST_F(Daemons, TwentyFiveLaunchersRaceForTwentyRecordsAndOneSigkillAllEndsTheWi
         ASSERT_EQ(0u, job.launcherExit) << job.launcherOut;
         taskPids.insert(job.pid);
         // The command runs: its task has made its claim, won or lost.
-        families[i] = std::make_unique<stress::Family>(dir.File(std::to_wstring(i) + L".pid"));
+        families[i] = std::make_unique<e2e::Family>(dir.File(std::to_wstring(i) + L".pid"));
         ASSERT_TRUE(families[i]->Found()) << "job " << i << " did not start its command";
     }
     std::set<unsigned long> registered;

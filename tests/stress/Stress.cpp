@@ -1,7 +1,5 @@
 #include "Stress.h"
 
-#include <shellapi.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <stdarg.h>
@@ -11,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 
 #include "support/TestSupport.h"
 
@@ -204,15 +201,6 @@ int Fuzz(const char* target, int cases, const std::function<std::string(Rng&)>& 
     return failures;
 }
 
-std::vector<std::wstring> SplitArguments(const std::wstring& line) {
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW((L"program " + line).c_str(), &count);
-    std::vector<std::wstring> args;
-    for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
-    LocalFree(argv);
-    return args;
-}
-
 std::string Show(const std::wstring& text) {
     std::wstring shown;
     for (wchar_t c : text) {
@@ -266,11 +254,6 @@ size_t StreamBytes::Next(char* out, size_t max) {
         if (m_left == 0 && out[done - 1] == '\n') out[done - 1] = 'z';  // no line end at the very end
     }
     return done;
-}
-
-std::string ResultLine(unsigned long job, int result) {
-    return "\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job " + std::to_string(job) + ": result " +
-           std::to_string(result) + "\n";
 }
 
 ::testing::AssertionResult FileHoldsStream(const std::wstring& path, uint64_t seed, uint64_t bytes,
@@ -350,34 +333,6 @@ std::vector<std::unique_ptr<e2e::Job>> StartJobsAtOnce(const std::vector<std::ws
     }
     for (HANDLE process : running) CloseHandle(process);
     return jobs;
-}
-
-Family::Family(const std::wstring& pidFile, DWORD timeoutMs) {
-    if (!testsupport::WaitUntil([&] { return testsupport::FileExists(pidFile); }, timeoutMs)) return;
-    std::istringstream pids(testsupport::ReadFileBytes(pidFile));
-    for (unsigned long pid; pids >> pid;) {
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-        if (process) m_processes.push_back(process);
-    }
-}
-
-Family::~Family() {
-    Kill();
-    for (HANDLE process : m_processes) CloseHandle(process);
-}
-
-bool Family::AllEnd(DWORD timeoutMs) {
-    for (HANDLE process : m_processes)
-        if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) return false;
-    return true;
-}
-
-void Family::Kill() {
-    for (HANDLE process : m_processes) {
-        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) continue;
-        TerminateProcess(process, 99);
-        WaitForSingleObject(process, 10000);
-    }
 }
 
 testsupport::RunResult RunManager(const std::string& script, const std::wstring& program) {

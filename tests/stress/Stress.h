@@ -94,10 +94,6 @@ int Fuzz(const char* target, int cases, const std::function<std::string(Rng&)>& 
 // in the full run and 3000 in the short one.
 int Cases();
 
-// The elements CommandLineToArgvW finds in "program " + line, after the
-// program name.
-std::vector<std::wstring> SplitArguments(const std::wstring& line);
-
 // A printable form of a text for failure messages (UTF-8, control and
 // surrogate units as \uXXXX).
 std::string Show(const std::wstring& text);
@@ -120,10 +116,6 @@ private:
     size_t m_at = 0;
 };
 
-// The pattern of a task's result line, "[yyyy/mm/dd hh:mm:ss] job N: result
-// R" and its line end.
-std::string ResultLine(unsigned long job, int result);
-
 // Whether the file holds StreamBytes(seed, bytes) followed by `tail` (an
 // ECMAScript pattern for the rest, e.g. the result line).
 ::testing::AssertionResult FileHoldsStream(const std::wstring& path, uint64_t seed, uint64_t bytes,
@@ -134,26 +126,6 @@ std::string ResultLine(unsigned long job, int result);
 std::vector<std::unique_ptr<e2e::Job>> StartJobsAtOnce(const std::vector<std::wstring>& args,
                                                        const wchar_t* directory = nullptr,
                                                        const std::wstring& program = L"vrek.exe");
-
-// The processes a "family" command wrote into its file (itself first, then
-// its helpers), opened as soon as the file appears; none when it does not
-// appear in time. Whatever still runs is killed when the object goes.
-class Family {
-public:
-    explicit Family(const std::wstring& pidFile, DWORD timeoutMs = 30000);
-    ~Family();
-    Family(const Family&) = delete;
-    Family& operator=(const Family&) = delete;
-
-    bool Found() const { return !m_processes.empty(); }
-    HANDLE Head() const { return m_processes.empty() ? nullptr : m_processes[0]; }
-    // Whether every member has ended within `timeoutMs`.
-    bool AllEnd(DWORD timeoutMs);
-    void Kill();
-
-private:
-    std::vector<HANDLE> m_processes;
-};
 
 // vrek --managed-daemon with `script` as its input, run to its end. The
 // manager frees the records of tasks that run another executable than its

@@ -1,6 +1,10 @@
 #include "support/TestSupport.h"
 
+#include <shellapi.h>
+
 #include <map>
+
+#include "kovra/C_String.h"
 
 namespace testsupport {
 
@@ -357,6 +361,25 @@ std::string Narrow(const std::wstring& wide) { return ToCodePage(wide, CP_UTF8);
     return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
                                          << ", first difference at byte " << at << ": expected \"" << around(expected)
                                          << "\", got \"" << around(actual) << "\"";
+}
+
+kovra::C_String CString(const std::string& bytes) {
+    kovra::C_String text;
+    text.SetBytes(bytes.data(), 0, static_cast<int>(bytes.size()), 0);
+    return text;
+}
+
+std::string Bytes(const kovra::C_String& text) {
+    return std::string(text.GetString(), static_cast<size_t>(text.Length()));
+}
+
+std::vector<std::wstring> SplitArguments(const std::wstring& line) {
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW((L"program " + line).c_str(), &count);
+    std::vector<std::wstring> args;
+    for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
+    LocalFree(argv);
+    return args;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace kovra {
+class C_String;
+}
+
 // Helpers shared by the test programs. A test program may re-run itself as
 // the child a test needs: `self.exe --child=<name> args...` runs the function
 // registered under that name instead of the tests.
@@ -126,6 +130,13 @@ std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);  // UTF-8
 std::string ToCodePage(const std::wstring& wide, UINT codePage);
 std::vector<std::string> SplitLines(const std::string& text);  // on "\n", "\r" dropped
+// A narrow kovra string of exactly these bytes (zero bytes included), and
+// the bytes of one.
+kovra::C_String CString(const std::string& bytes);
+std::string Bytes(const kovra::C_String& text);
+// The elements CommandLineToArgvW finds in "program " + line, after the
+// program name.
+std::vector<std::wstring> SplitArguments(const std::wstring& line);
 
 // Byte-exact comparison that reports the sizes and the first difference,
 // not both texts (which may be megabytes).
