@@ -133,7 +133,10 @@ TEST(FileStream, ReadLineW) {
     for (LineRow& row : rows) row.bytes = Utf16Bytes(row.bytes);
     rows.push_back({"a stray last byte is no unit", Utf16Bytes("ab\n") + "\x01", {"ab"}, {3}});
     rows.push_back({"a stray byte after the last line", Utf16Bytes("ab") + "\x01", {"ab"}, {2}});
-    rows.push_back({"opened in UTF-16 text mode", Utf16Bytes("ab\r\ncd\r\nef"), {"ab", "cd", "ef"}, {4, 8, 10},
+    rows.push_back({"opened in UTF-16 text mode",
+                    Utf16Bytes("ab\r\ncd\r\nef"),
+                    {"ab", "cd", "ef"},
+                    {4, 8, 10},
                     _O_U16TEXT | _O_RDWR});
     for (const LineRow& row : rows) CheckLines<C_WString>(row, 2, &C_FileStream::ReadLineW);
 }
