@@ -26,6 +26,24 @@ unsigned UnitAt(const std::string& bytes, size_t pos, int unit) {
     return low | (static_cast<unsigned>(static_cast<unsigned char>(bytes[pos + 1])) << 8);
 }
 
+// A descriptor switched to binary mode while this lives. Text modes shrink
+// a line end to one unit (and stop at Ctrl+Z) as they read, so the bytes read
+// no longer count the file's bytes and a position computed from them lands
+// before the line end.
+class BinaryMode {
+public:
+    explicit BinaryMode(int fd) : m_fd(fd), m_old(_setmode(fd, _O_BINARY)) {}
+    ~BinaryMode() {
+        if (m_old != -1 && m_old != _O_BINARY) _setmode(m_fd, m_old);
+    }
+    BinaryMode(const BinaryMode&) = delete;
+    BinaryMode& operator=(const BinaryMode&) = delete;
+
+private:
+    int m_fd;
+    int m_old;
+};
+
 }  // namespace
 
 C_FileStream::C_FileStream() : m_fd(-1), m_owns(1), m_deleteOnClose(0) { _Init(); }
@@ -182,6 +200,7 @@ int C_FileStream::ReadWord(int* value, const bool& bigEndian) { return ReadBytes
 int C_FileStream::ReadDword(int* value, const bool& bigEndian) { return ReadBytes(value, 4, bigEndian); }
 
 int C_FileStream::ReadLineBytes(int unit, std::string* line) {
+    BinaryMode binary(m_fd);
     const int64_t start = GetPos64();
     if (start < 0) return -1;
     std::string data;  // what was read from `start` on, possibly past the line

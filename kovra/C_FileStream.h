@@ -33,6 +33,11 @@ namespace kovra {
 //   64 KiB), into a buffer that doubles, so a line of many megabytes costs
 //   few reads and no quadratic copying; the position is set back to just
 //   after the line's end whatever was read ahead.
+// - Line reading takes the file's bytes as they are whatever mode the file
+//   was opened in: a text-mode descriptor (_O_TEXT, _O_U16TEXT, ...) is read
+//   in binary and then put back in its mode, so the line ends and the
+//   position after a line are the same as in binary mode (and a Ctrl+Z byte
+//   is part of a line, not the end of the file).
 // - ReadLineW over a file of odd length ignores the last, incomplete byte: a
 //   line ends before it, and a read that finds only that byte is the end of
 //   the file.

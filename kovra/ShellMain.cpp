@@ -80,15 +80,6 @@ void Walk(C_WArrayString& items, const C_WString& line, const wchar_t* stops, bo
         AppendWord(items, line, g, line.Length());
 }
 
-// An argument put in double quotes for re-splitting. A trailing backslash
-// must not escape the closing quote (the blank added for that is trimmed
-// away by the split).
-C_WString QuotedArgument(const wchar_t* arg) {
-    C_WString text(arg);
-    if (text.EndsWith(C_WString(L"\\"))) text += L" ";
-    return C_WString(L"\"") + text + L"\" ";
-}
-
 C_WString EnvironmentValue(const C_WString& name) {
     if (name.Empty()) return C_WString();
     std::vector<wchar_t> value(256);
@@ -174,21 +165,33 @@ int ShellMain::shell_start(int argc, const wchar_t** const argv) {
         alloc(argc, argv);
         return 0;
     }
-    C_WString text;
-    for (int i = 1; i < argc; ++i) text += QuotedArgument(argv[i]);
-    bool expanded = false;
-    if (!ExpandVariables(&text, &expanded)) return -1;
-    if (text.IndexOf(L'`') >= 0 || text.IndexOf(L'$') >= 0) {
-        C_WString substituted;
-        if (!SubstituteCommands(text, &substituted)) return 1;
-        create(argv[0], substituted.Trim());
-        return 0;
+    // Each argument is expanded on its own and stays one argument: joining
+    // them and splitting the result again would read the quotes, backslashes
+    // and blanks of a value or of a command's output as the line's syntax.
+    std::vector<C_WString> texts;
+    std::vector<bool> expanded;
+    int replacements = 0;
+    int length = 0;
+    for (int i = 1; i < argc; ++i) {
+        C_WString text(argv[i] ? argv[i] : L"");
+        const int before = replacements;
+        if (!ExpandVariables(&text, &replacements, kMaxExpandedLength - length)) return -1;
+        length += text.Length();
+        texts.push_back(text);
+        expanded.push_back(replacements != before);
     }
-    if (expanded) {
-        create(argv[0], text.Trim());
-        return 0;
+    // Every argument's delimiters first: a line with an unclosed one runs
+    // none of its commands.
+    for (const C_WString& text : texts)
+        if (SubstituteCommands(text, nullptr) < 0) return 1;
+    C_WArrayString items;
+    items.AppEnd(C_WString(argv[0] ? argv[0] : L""));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        C_WString text;
+        const bool substituted = SubstituteCommands(texts[i], &text) > 0;
+        items.AppEnd(expanded[i] || substituted ? text.Trim() : text);
     }
-    alloc(argc, argv);
+    alloc(items);
     return 0;
 }
 
@@ -199,54 +202,46 @@ int ShellMain::shell_startex(const C_WString& line) {
     return shell_start(static_cast<int>(argv.size()), argv.data());
 }
 
-bool ShellMain::ExpandVariables(C_WString* text, bool* expanded) {
+bool ShellMain::ExpandVariables(C_WString* text, int* replacements, int room) {
     const C_WString opening(L"${");
-    for (int count = 0;; ++count) {
+    for (;;) {
         int at = text->IndexOf(opening);
         if (at < 0) return true;
         int close = text->IndexOf(L'}', at);
-        if (close < 0 || count >= kMaxExpansions) break;
+        if (close < 0 || *replacements >= kMaxExpansions) break;
         C_WString value = EnvironmentValue(Range(*text, at + 2, close));
         *text = Range(*text, 0, at) + value + text->SubString(close + 1);
-        *expanded = true;
-        if (text->Length() > kMaxExpandedLength) break;
+        ++*replacements;
+        if (text->Length() > room) break;
     }
     m_error = kBadVariable;
     return false;
 }
 
-bool ShellMain::SubstituteCommands(const C_WString& text, C_WString* result) {
-    // A first pass only checks the delimiters, so that a line with an
-    // unclosed one runs none of its commands.
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool run = pass == 1;
-        C_WString out;
-        int at = 0;
-        for (;;) {
-            int tick = text.IndexOf(L'`', at);
-            int dollar = text.IndexOf(C_WString(L"$("), at);
-            int start = tick < 0 || (dollar >= 0 && dollar < tick) ? dollar : tick;
-            if (start < 0) {
-                out += text.SubString(at);
-                break;
-            }
-            out += Range(text, at, start);
-            bool backquote = start == tick;
-            int open = backquote ? 1 : 2;
-            int end = text.IndexOf(backquote ? L'`' : L')', start + open);
-            if (end < 0) {
-                m_error = backquote ? kUnpairedBackquote : kUnclosedParen;
-                return false;
-            }
-            if (run) {
-                C_WString output = shell_run(Range(text, start + open, end));
-                out += output.Replace(C_WString(L"\""), C_WString(L"\\\"")) + L" ";
-            }
-            at = end + 1;
+int ShellMain::SubstituteCommands(const C_WString& text, C_WString* result) {
+    C_WString out;
+    int commands = 0;
+    for (int at = 0;; ++commands) {
+        int tick = text.IndexOf(L'`', at);
+        int dollar = text.IndexOf(C_WString(L"$("), at);
+        int start = tick < 0 || (dollar >= 0 && dollar < tick) ? dollar : tick;
+        if (start < 0) {
+            out += text.SubString(at);
+            break;
         }
-        if (run) *result = out;
+        out += Range(text, at, start);
+        bool backquote = start == tick;
+        int open = backquote ? 1 : 2;
+        int end = text.IndexOf(backquote ? L'`' : L')', start + open);
+        if (end < 0) {
+            m_error = backquote ? kUnpairedBackquote : kUnclosedParen;
+            return -1;
+        }
+        if (result) out += shell_run(Range(text, start + open, end)) + L" ";
+        at = end + 1;
     }
-    return true;
+    if (result) *result = out;
+    return commands;
 }
 
 C_WString ShellMain::shell_run(const C_WString& command) {

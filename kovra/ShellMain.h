@@ -8,24 +8,33 @@ namespace kovra {
 
 // A small shell's treatment of a program's arguments: ${NAME} is replaced
 // by the environment variable's value, commands between backquotes or
-// between "$(" and ")" by their output (run through "cmd /c"), and the
-// result is split into a fresh argument vector that the object owns.
+// between "$(" and ")" by their output (run through "cmd /c"), each
+// argument giving one argument of a fresh vector that the object owns.
 //
-// shell_start results: 0 success; -1 "${" without "}" (or an expansion that
-// does not end); 1 a backquote or "$(" without its partner. hasError gives
-// the message of the last failure. After a failure the vector is left as it
-// was.
+// shell_start results: 0 success; -1 "${" without "}" in its argument (or an
+// expansion that does not end); 1 a backquote or "$(" without its partner in
+// its argument. hasError gives the message of the last failure. After a
+// failure the vector is left as it was.
 //
 // Blanks, where the splitters look for them, are the space and the tab.
 //
 // Choices where the behaviour was open:
-// - Expansion stops after 1024 replacements, or when the text grows beyond
-//   65536 characters (twice the longest command line), with the error of a
-//   bad definition: a variable whose value refers back to itself, directly
-//   or through others, would otherwise be expanded for ever.
-// - Before re-splitting, an argument that ends in a backslash gets a blank
-//   before its closing quote (trimmed away again), so that an argument such
-//   as C:\dir\ comes out whole instead of running into its neighbours.
+// - Expansion stops after 1024 replacements, or when the arguments' text
+//   grows beyond 65536 characters (twice the longest command line), both
+//   counted over the whole vector, with the error of a bad definition: a
+//   variable whose value refers back to itself, directly or through others,
+//   would otherwise be expanded for ever.
+// - Values and output get the protection the arguments have: each argument
+//   is expanded where it stands and stays exactly one argument. A value or
+//   an output is text of that argument whatever quotes, backslashes or
+//   blanks it holds (C:\dir\, say "hi" and a b come out as they are); it is
+//   never split, and never read as quotes or escapes, so it cannot swallow
+//   a neighbour or leave an empty argument behind. A value is still expanded
+//   again for the ${NAME} it holds (hence the bound above), and the commands
+//   in it run as the argument's own do. Each output is followed by one
+//   blank, and an argument in which something was replaced is trimmed of
+//   the blanks at its ends ("x `echo a` y" gives "x a  y", "$(echo a)" gives
+//   "a"); an argument with nothing to replace is kept exactly as it came.
 // - shell_run closes the command's input at once, so a command that reads
 //   its standard input sees its end instead of waiting for ever; a command
 //   that cannot be started gives the empty string.
@@ -86,12 +95,15 @@ private:
     ShellMain(const ShellMain&) = delete;
     ShellMain& operator=(const ShellMain&) = delete;
 
-    // Replaces every ${NAME}; false (with the error text) when a "${" has no
-    // "}" or the expansion does not end.
-    bool ExpandVariables(C_WString* text, bool* expanded);
-    // Replaces every backquoted and "$(...)" command by its output; false
-    // (with the error text) when one is not closed.
-    bool SubstituteCommands(const C_WString& text, C_WString* result);
+    // Replaces every ${NAME} of one argument, counting the replacements in
+    // `replacements` (kept over the whole vector); false (with the error
+    // text) when a "${" has no "}" or the expansion does not end (too many
+    // replacements, or the text grows beyond `room`).
+    bool ExpandVariables(C_WString* text, int* replacements, int room);
+    // Puts in `result` one argument with every backquoted and "$(...)"
+    // command replaced by its output (a null `result`: only checks); the
+    // number of commands, or -1 (with the error text) when one is not closed.
+    int SubstituteCommands(const C_WString& text, C_WString* result);
 
     int m_argc;
     wchar_t** m_argv;

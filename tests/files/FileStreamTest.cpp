@@ -90,12 +90,13 @@ struct LineRow {
     std::string bytes;
     std::vector<std::string> lines;
     std::vector<int> positions;
+    int flags = kReadWrite;
 };
 
 template <typename Str>
 void CheckLines(const LineRow& row, int unit, int (C_FileStream::*read)(Str*)) {
     TempDir dir;
-    C_FileStream file(MakeFile(dir, row.bytes).c_str(), kReadWrite);
+    C_FileStream file(MakeFile(dir, row.bytes).c_str(), row.flags);
     for (size_t i = 0; i < row.lines.size(); ++i) {
         Str line;
         std::string expected = unit == 1 ? row.lines[i] : Utf16Bytes(row.lines[i]);
@@ -119,6 +120,7 @@ std::vector<LineRow> LineRows() {
         {"a carriage return at the very end", "a\r", {"a"}, {2}},
         {"a line end across two chunks", std::string(259, 'y') + "\r\nz", {std::string(259, 'y'), "z"}, {261, 262}},
         {"five megabytes without a line end", huge, {huge}, {5 << 20}},
+        {"opened in text mode", "ab\r\ncd\r\nef", {"ab", "cd", "ef"}, {4, 8, 10}, _O_TEXT | _O_RDWR},
     };
 }
 
@@ -131,6 +133,11 @@ TEST(FileStream, ReadLineW) {
     for (LineRow& row : rows) row.bytes = Utf16Bytes(row.bytes);
     rows.push_back({"a stray last byte is no unit", Utf16Bytes("ab\n") + "\x01", {"ab"}, {3}});
     rows.push_back({"a stray byte after the last line", Utf16Bytes("ab") + "\x01", {"ab"}, {2}});
+    rows.push_back({"opened in UTF-16 text mode",
+                    Utf16Bytes("ab\r\ncd\r\nef"),
+                    {"ab", "cd", "ef"},
+                    {4, 8, 10},
+                    _O_U16TEXT | _O_RDWR});
     for (const LineRow& row : rows) CheckLines<C_WString>(row, 2, &C_FileStream::ReadLineW);
 }
 

@@ -42,6 +42,8 @@ protected:
         SetEnvironmentVariableW(L"VREK_SH_PING", L"${VREK_SH_PONG}");
         SetEnvironmentVariableW(L"VREK_SH_PONG", L"${VREK_SH_PING}");
         SetEnvironmentVariableW(L"VREK_SH_DOUBLE", L"${VREK_SH_DOUBLE}${VREK_SH_DOUBLE}");
+        SetEnvironmentVariableW(L"VREK_SH_TOOLS", L"C:\\tools\\");
+        SetEnvironmentVariableW(L"VREK_SH_QUOTE", L"say \"hi\"");
     }
 };
 
@@ -106,6 +108,8 @@ TEST_F(Shell, StartExpandsVariablesAndRefusesBadOrEndlessOnes) {
         {{L"prog", L"${VREK_SH_UNSET}"}, 0, {L"prog", L""}, nullptr},
         {{L"prog", L"100$"}, 0, {L"prog", L"100$"}, nullptr},
         {{L"prog", L"C:\\dir\\", L"${VREK_SH_HOME}"}, 0, {L"prog", L"C:\\dir\\", L"C:\\Users\\x"}, nullptr},
+        {{L"prog", L"${VREK_SH_TOOLS}", L"next"}, 0, {L"prog", L"C:\\tools\\", L"next"}, nullptr},
+        {{L"prog", L"${VREK_SH_QUOTE}"}, 0, {L"prog", L"say \"hi\""}, nullptr},
         {{}, 0, {}, nullptr},
         {{L"prog", L"${VREK_SH_HOME"}, -1, {}, kBadVariable},
         {{L"prog", L"${VREK_SH_SELF}"}, -1, {}, kBadVariable},
@@ -146,6 +150,7 @@ TEST_F(Shell, CommandsAreReplacedByTheirOutputInsideTheirArgument) {
         {{L"prog", L"x `echo a b` y"}, {L"prog", L"x a b  y"}},
         {{L"prog", L"$(echo hi)", L"${VREK_SH_HOME}"}, {L"prog", L"hi", L"C:\\Users\\x"}},
         {{L"prog", L"`echo \"q\"`"}, {L"prog", L"\"q\""}},
+        {{L"prog", L"a\"b", L"$(echo x)"}, {L"prog", L"a\"b", L"x"}},
     };
     for (const Row& row : rows) {
         ShellMain shell;
