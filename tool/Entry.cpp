@@ -1,5 +1,7 @@
 #include "tool/Entry.h"
 
+#include <windows.h>
+
 #include <locale.h>
 #include <stdio.h>
 
@@ -30,7 +32,7 @@ int VrekMain(int argc, wchar_t** argv) {
     case HELP_NONE:
         break;
     }
-    if (!ParseCommandLine(argv, argc, settings, 0)) {
+    if (!ParseCommandLine(argv, argc, settings, 0, GetCommandLineW())) {
         if (!settings.errorMessage.Empty()) _putws(settings.errorMessage.GetString());
         return 1;
     }

@@ -169,6 +169,11 @@ bool JoinJobAndResume(TaskContext& context) {
 
 unsigned long StartCommand(TaskContext& context) {
     const TaskSettings& s = context.settings;
+    if (!CanRunAsTyped(s.taskLine)) {
+        // A task line made by hand: the launcher refuses such a command.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return kovra::NO_PROCESS;
+    }
     int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
     if (s.gui) {
         C_WString command = BuildCommandLine(s.taskLine, nullptr);

@@ -45,6 +45,7 @@ enum LongOption {
 // `_wtof` as the C runtime converts: a text that is no number gives 0.
 double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
 
+
 int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     int matched = 0;
     C_GetOpt::option table[kLauncherOptionCount + 1];
@@ -224,18 +225,19 @@ int ValidateOptions(TaskSettings& settings) {
     return 1;
 }
 
-// The task line: the settings token, the file targets, the command. Every
-// element is quoted by the runtime's rules, so that the task copy's
-// argument vector is exactly this one: a file name or an argument that ends
-// in a backslash, holds a quote or is empty arrives unchanged.
-void ComposeTaskLine(const C_WArrayString& args, int commandStart, TaskSettings& settings) {
+// The task line: the settings token, the file targets (each quoted by the
+// runtime's rules, so that the task copy's argument vector holds them
+// exactly), then the command text as one element, which the task copy takes
+// back verbatim.
+void ComposeTaskLine(const C_WString& command, TaskSettings& settings) {
     settings.taskLine = EncodeSettingsToken(settings);
     for (const C_WString* target : {&settings.inTarget, &settings.outTarget, &settings.errTarget})
         if (ClassifyTarget(*target) == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(*target, true));
-    for (int i = commandStart; i < args.Length(); ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], true));
+    AppendElement(settings.taskLine, QuoteArgument(command, true));
 }
 
-int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
+int ParseLauncher(const C_WArrayString& args, TaskSettings& settings, wchar_t** argv, int argc,
+                  const wchar_t* commandLine) {
     settings.outTarget = L"parent";
     settings.inTarget = L"parent";
     settings.errTarget = L"parent";
@@ -250,7 +252,15 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings) {
         if (commandStart < 0) return 0;
         if (!ParseOptions(args, commandStart - 1, settings) || !ValidateOptions(settings)) return 0;
     }
-    ComposeTaskLine(args, commandStart, settings);
+    // The user's own text from the command's first word on, not the words
+    // the runtime split from it: those have lost the quotes that kept the
+    // prompt's special characters literal.
+    const C_WString command = CommandTextFrom(commandLine, argv, argc, commandStart + 1);
+    if (!CanRunAsTyped(command)) {
+        settings.errorMessage = L"コマンドに改行が含まれているため実行できません。";
+        return 0;
+    }
+    ComposeTaskLine(command, settings);
     return 1;
 }
 
@@ -300,11 +310,16 @@ int ParseTask(const C_WArrayString& args, TaskSettings& settings) {
         f.target = args[next++];
     }
 
-    // The command line to start: an element with a blank, a tab or a quote,
-    // or an empty one, is quoted by the runtime's rules, so that a program
-    // started with this line receives the arguments the user typed. No trim:
-    // it would cut a last argument that ends in a control character.
+    // The command line to start. The launcher carries the user's text as
+    // one element, taken as it is. Several elements (a line made by hand)
+    // are joined, each quoted by the runtime's rules where it needs it, so
+    // that a program started with the line receives them as they were. No
+    // trim: it would cut a last argument that ends in a control character.
     settings.taskLine.Clear();
+    if (last - next == 1) {
+        settings.taskLine = args[next];
+        return 1;
+    }
     for (int i = next; i < last; ++i) AppendElement(settings.taskLine, QuoteArgument(args[i], false));
     return 1;
 }
@@ -342,10 +357,10 @@ TaskSettings::TaskSettings()
 
 TaskSettings::~TaskSettings() {}
 
-int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode) {
+int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode, const wchar_t* commandLine) {
     C_WArrayString args;
     for (int i = 1; i < argc; ++i) args.AppEnd(C_WString(argv[i]));
-    return taskMode ? ParseTask(args, settings) : ParseLauncher(args, settings);
+    return taskMode ? ParseTask(args, settings) : ParseLauncher(args, settings, argv, argc, commandLine);
 }
 
 int ClassifyTarget(const C_WString& text) {

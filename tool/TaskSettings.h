@@ -73,8 +73,11 @@ constexpr int kLauncherOptionCount = 18;
 void GetLauncherOptions(kovra::C_GetOpt::option (&table)[kLauncherOptionCount + 1], int* matched);
 
 // Parses argv[1..argc-1] in launcher mode (taskMode 0) or task mode (1):
-// 1 on success, 0 on failure.
-[[nodiscard]] int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode);
+// 1 on success, 0 on failure. `commandLine` is the raw line argv was split
+// from (GetCommandLineW): the launcher takes the command from it verbatim.
+// Without it the command is argv's elements, quoted where they need it.
+[[nodiscard]] int ParseCommandLine(wchar_t** argv, int argc, TaskSettings& settings, int taskMode,
+                                   const wchar_t* commandLine = nullptr);
 
 // The kind of a stream-target text (lower-cased, compared whole).
 int ClassifyTarget(const kovra::C_WString& text);

@@ -52,11 +52,9 @@ TEST(Launcher, AnUnusableDirIsRefused) {
 }
 
 TEST(Launcher, ATaskCopyThatCannotStartIsAJobError) {
-    // Each word gains quotes in the task line: 12000 one-letter words make
-    // a launcher line Windows accepts and a task line it would refuse.
-    std::wstring words;
-    for (int i = 0; i < 12000; ++i) words += L" a";
-    testsupport::RunResult run = RunVrek(L"--nul --task" + words);
+    // Each quote of the command gains a backslash in the task line: 16500
+    // make a launcher line Windows accepts and a task line it would refuse.
+    testsupport::RunResult run = RunVrek(L"--nul --task echo " + std::wstring(16500, L'"'));
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_EQ("job error.", run.out) << "no line end";
 }

@@ -49,15 +49,15 @@ INSTANTIATE_TEST_SUITE_P(
         LauncherCase{{L"--delay", L"5", L"--task", L"dir"}, 1, L"00001000005.00 \"dir\"", L""},
         LauncherCase{{L"--err", L"error.txt", L"--task", L"javac", L"readme.txt"},
                      1,
-                     L"00401000000.00 \"error.txt\" \"javac\" \"readme.txt\"",
+                     L"00401000000.00 \"error.txt\" \"javac readme.txt\"",
                      L""},
         LauncherCase{{L"--nul", L"--out", L"daemon.log", L"--nologo", L"--task", L"dir"},
                      1,
                      L"34300000000.00 \"daemon.log\" \"dir\"",
                      L""},
-        LauncherCase{{L"-x", L"dir"}, 1, L"00001000000.00 \"-x\" \"dir\"", L""},
+        LauncherCase{{L"-x", L"dir"}, 1, L"00001000000.00 \"-x dir\"", L""},
         LauncherCase{{L"--task", L"dir"}, 1, L"00001000000.00 \"dir\"", L""},
-        LauncherCase{{L"--nul", L"--task", L"--in", L"x"}, 1, L"33301000000.00 \"--in\" \"x\"", L""},
+        LauncherCase{{L"--nul", L"--task", L"--in", L"x"}, 1, L"33301000000.00 \"--in x\"", L""},
         LauncherCase{{L"--task", L"--managed-daemon"}, 1, L"00001000000.00 \"--managed-daemon\"", L""},
         LauncherCase{{L"--Task", L"dir"}, 0, L"", L"--task オプションは必須です。"},
         LauncherCase{{L"--nul"}, 0, L"", L"--task オプションは必須です。"},
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         LauncherCase{{L"--flush2", L"--flush", L"--task", L"x"}, 1, L"00001010000.00 \"x\"", L""},
         LauncherCase{{L"--in", L"in.txt", L"--out", L"OUT.TXT", L"--err", L"NUL", L"--task", L"a b", L"c"},
                      1,
-                     L"44301000000.00 \"in.txt\" \"OUT.TXT\" \"a b\" \"c\"",
+                     L"44301000000.00 \"in.txt\" \"OUT.TXT\" \"\\\"a b\\\" c\"",
                      L""},
         LauncherCase{
             {L"--parent-console", L"--out", L"parent_console", L"--task", L"x"}, 1, L"22201000000.00 \"x\"", L""}));
@@ -108,7 +108,38 @@ TEST(LauncherParse, KeepsTheValuesTheLauncherActsOn) {
 TEST(LauncherParse, ArgumentsAfterTaskAreNeverSeenByTheOptionParser) {
     TaskSettings settings;
     ASSERT_EQ(1, Parse({L"--task", L"--bogus", L"--out"}, settings, 0));
-    EXPECT_EQ(L"00001000000.00 \"--bogus\" \"--out\"", W(settings.taskLine));
+    EXPECT_EQ(L"00001000000.00 \"--bogus --out\"", W(settings.taskLine));
+}
+
+// The launcher takes the command from its raw line, not from the words the
+// runtime split it into; one that cmd would run with a line end inside is
+// refused.
+TEST(LauncherParse, TheCommandIsTheUsersTextFromTheRawLine) {
+    struct {
+        const wchar_t* raw;
+        std::vector<std::wstring> args;  // as the runtime split `raw`
+        int result;
+        std::wstring taskLine;
+    } cases[] = {
+        {L"vrek echo \"a&b\"  x\t", {L"echo", L"a&b", L"x"}, 1, L"00001000000.00 \"echo \\\"a&b\\\"  x\t\""},
+        {L"\"C:\\my tools\\vrek.exe\" --out \"o dir\\\\\" --task del \"old&new.txt\"",
+         {L"--out", L"o dir\\", L"--task", L"del", L"old&new.txt"},
+         1,
+         L"04001000000.00 \"o dir\\\\\" \"del \\\"old&new.txt\\\"\""},
+        {L"vrek --task echo \"a\nb\"", {L"--task", L"echo", L"a\nb"}, 0, L""},
+        {L"vrek prog.exe \"a\nb\"", {L"prog.exe", L"a\nb"}, 1, L"00001000000.00 \"prog.exe \\\"a\nb\\\"\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::wstring> storage{L"vrek"};
+        storage.insert(storage.end(), c.args.begin(), c.args.end());
+        std::vector<wchar_t*> argv;
+        for (auto& a : storage) argv.push_back(&a[0]);
+        TaskSettings settings;
+        EXPECT_EQ(c.result, vrek::ParseCommandLine(argv.data(), static_cast<int>(argv.size()), settings, 0, c.raw))
+            << testsupport::Narrow(c.raw);
+        EXPECT_EQ(c.taskLine, W(settings.taskLine));
+        EXPECT_EQ(c.result ? L"" : L"コマンドに改行が含まれているため実行できません。", W(settings.errorMessage));
+    }
 }
 
 struct TaskCase {
@@ -135,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                              1,
                              L"\"C:\\Program Files\\app.exe\" -x",
                              L""},
-                    TaskCase{{L"00001000000.00", L"a\tb", L"--pid-task--1"}, 1, L"\"a\tb\"", L""},
+                    TaskCase{{L"00001000000.00", L"a\tb", L"--pid-task--1"}, 1, L"a\tb", L""},
+                    TaskCase{{L"00001000000.00", L"a\tb", L"c", L"--pid-task--1"}, 1, L"\"a\tb\" c", L""},
                     TaskCase{{}, 0, L"", L"オプションがありません"},
                     TaskCase{{L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},
                     TaskCase{{L"50001000000.00", L"x", L"--pid-task--5"}, 0, L"", L"不正な引数が渡されています。"},

@@ -75,8 +75,8 @@ std::wstring Token(Rng& rng, bool* valid) {
 }
 
 // The task copy's parse of a task line made by a random hand: an accepted
-// line names exactly its file targets, and its command line splits back
-// into exactly the command elements.
+// line names exactly its file targets, and its command line is the one
+// command element, or splits back into exactly the command elements.
 std::string TaskLineCase(Rng& rng, GuardedPool& pool) {
     bool valid = false;
     std::vector<std::wstring> args{Token(rng, &valid)};
@@ -107,6 +107,8 @@ std::string TaskLineCase(Rng& rng, GuardedPool& pool) {
         if (!Same(*targets[i], args[next++])) return "a file target that is not its argument";
     }
     const std::vector<std::wstring> command(args.begin() + static_cast<long>(next), args.end() - 1);
+    // One element is the launcher's verbatim text; several are joined.
+    if (command.size() == 1) return Same(s.taskLine, command[0]) ? "" : "the one command element changed";
     const std::vector<std::wstring> split = testsupport::SplitArguments(s.taskLine.GetString());
     if (split != command)
         return "the command line " + Show(s.taskLine.GetString()) + " splits into " + ShowAll(split) + "instead of " +
@@ -151,9 +153,10 @@ std::wstring OptionValue(Rng& rng, int kind) {
 
 std::wstring Formatted(double delay) { return C_WString::Stringf(L"%.2f", delay).GetString(); }
 
-// The launcher's parse of a random command line, and the task copy's parse
-// of the line it composed, as the C runtime splits it: the copy must accept
-// it and see the same options, targets and command words.
+// The launcher's parse of a random command line, typed with random quoting
+// and blanks, and the task copy's parse of the line it composed, as the C
+// runtime splits it: the copy must accept it and see the same options and
+// targets, and the command exactly as the raw line has it.
 std::string LauncherCase(Rng& rng, GuardedPool& pool) {
     std::vector<std::wstring> args;
     std::vector<std::wstring> command;
@@ -175,9 +178,22 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
     // Without "--" in front the whole line is the command (plain form).
     if (args.empty() || args[0].compare(0, 2, L"--") != 0) command = args;
 
+    static const std::vector<std::wstring> separators = {L" ", L"  ", L"\t", L" \t "};
+    std::wstring raw = rng.OneIn(2) ? L"vrek" : L"\"C:\\my tools\\vrek.exe\"";
+    size_t commandAt = std::wstring::npos;  // where the command starts in the raw line
+    for (size_t i = 0; i < args.size(); ++i) {
+        raw += rng.Pick(separators);
+        if (!command.empty() && i == args.size() - command.size()) commandAt = raw.size();
+        raw += vrek::QuoteArgument(C_WString(args[i].c_str()), rng.OneIn(2)).GetString();
+    }
+    if (rng.OneIn(4)) raw += L"  ";
+    const std::wstring typed = commandAt == std::wstring::npos ? std::wstring() : raw.substr(commandAt);
+
     TaskSettings launcher;
     pool.Reset();
-    const int ok = vrek::ParseCommandLine(pool.Argv(args), static_cast<int>(args.size()) + 1, launcher, 0);
+    const int ok = vrek::ParseCommandLine(pool.Argv(args), static_cast<int>(args.size()) + 1, launcher, 0, raw.c_str());
+    if (!ok && launcher.errorMessage.Equals(C_WString(L"コマンドに改行が含まれているため実行できません。")))
+        return vrek::CanRunAsTyped(C_WString(typed.c_str())) ? "a line end refused where cmd never reads it" : "";
     if (!ok) {
         static const std::vector<std::wstring> refusals = {L"",
                                                            L"--task オプションは必須です。",
@@ -214,9 +230,9 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
         if (f[0] != f[1]) return "an option changed on the way to the task copy: " + ShowAll(args);
     if (Formatted(launcher.delaySeconds) != Formatted(task.delaySeconds))
         return "the delay changed: " + Show(Formatted(launcher.delaySeconds));
-    const std::vector<std::wstring> split = testsupport::SplitArguments(task.taskLine.GetString());
-    if (split != command) return "the command words changed: " + ShowAll(split) + "instead of " + ShowAll(command);
-    return "";
+    if (!Same(task.taskLine, typed))
+        return "the command changed: " + Show(task.taskLine.GetString()) + " instead of " + Show(typed);
+    return vrek::CanRunAsTyped(task.taskLine) ? "" : "a command cmd cannot run as typed was accepted";
 }
 
 // The option parser over random vectors, option strings and tables: it ends,
@@ -333,35 +349,77 @@ std::string QuotingCase(Rng& rng) {
     return "";
 }
 
-// The line started for a command: the line itself, or "cmd /c " and the
-// line exactly when its first word is a built-in; the console flag for
-// every console command.
+// cmd's second reading of an escaped line, as far as vrek relies on it:
+// %name% expands unless the name is empty (the % stays) or the empty piece
+// "cd:~," (nothing); then, outside quotes, a caret makes the next character
+// literal and any other special character acts. False when something would
+// expand or act.
+bool ReadLikeCmd(const std::wstring& line, std::wstring* result) {
+    std::wstring expanded;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != L'%') {
+            expanded += line[i];
+            continue;
+        }
+        const size_t close = line.find(L'%', i + 1);
+        if (close == std::wstring::npos) return false;  // a lone % would pair with a later one
+        const std::wstring name = line.substr(i + 1, close - i - 1);
+        if (name.empty()) {
+            expanded += L'%';
+        } else if (name == L"cd:~,") {
+            i = close;
+        } else {
+            return false;
+        }
+    }
+    bool quoted = false;
+    result->clear();
+    for (size_t i = 0; i < expanded.size(); ++i) {
+        const wchar_t c = expanded[i];
+        if (c == L'"') quoted = !quoted;
+        if (!quoted && c == L'^') {
+            if (++i == expanded.size()) return false;
+            *result += expanded[i];
+            continue;
+        }
+        if (!quoted && wcschr(L"&|<>()", c)) return false;
+        *result += c;
+    }
+    return true;
+}
+
+// The line started for a command: the line itself, or, for a built-in or a
+// batch file, cmd with a line whose second reading is the line exactly; the
+// console flag for every console command.
 std::string CommandLineCase(Rng& rng) {
-    static const std::vector<std::wstring> words = {L"dir",     L"DIR",     L"Echo",  L"vol",      L"cmd",
-                                                    L"CMD.EXE", L"x.bat",   L"a.COM", L"net",      L"netstat",
-                                                    L"t",       L"\"dir\"", L"",      L"cmd.exe\t"};
+    static const std::vector<std::wstring> words = {L"dir",     L"DIR",     L"Echo",  L"vol",       L"cmd",
+                                                    L"CMD.EXE", L"x.bat",   L"a.COM", L"net",       L"netstat",
+                                                    L"t",       L"\"dir\"", L"",      L"cmd.exe\t", L"\"a b.cmd\""};
+    static const std::vector<std::wstring> cmdText = {L"&", L"|",  L"<",    L">",       L"^", L"(", L")", L"%",
+                                                      L"!", L"\"", L"%OS%", L"%cd:~,%", L" ", L"a", L"^&"};
     std::wstring line = rng.OneIn(3) ? HostileWord(rng) : rng.Pick(words);
-    if (rng.OneIn(2)) line += L" " + HostileWord(rng);
-    const std::wstring first = line.substr(0, line.find(L' '));
+    if (rng.OneIn(2)) line += L" " + (rng.OneIn(2) ? HostileWord(rng) : rng.Text(cmdText, 8));
+    const std::wstring first = line.substr(0, line.find_first_of(L" \t"));
     int flag = -1;
-    const std::wstring built = vrek::BuildCommandLine(C_WString(line.c_str()), &flag).GetString();
-    const bool prefixed = built == L"cmd /c " + line;
-    if (!prefixed && built != line) return "the line changed: " + Show(built);
-    if (vrek::BuildCommandLine(C_WString(line.c_str()), nullptr).GetString() != built)
-        return "the flag changed the line";
+    const C_WString typed(line.c_str());
+    const std::wstring built = vrek::BuildCommandLine(typed, &flag).GetString();
+    if (vrek::BuildCommandLine(typed, nullptr).GetString() != built) return "the flag changed the line";
+    const vrek::CommandRoute route = vrek::RouteOf(typed, nullptr);
+    if (route == vrek::ROUTE_PROGRAM && built != line) return "a program's line changed: " + Show(built);
+    if (route != vrek::ROUTE_PROGRAM) {
+        const size_t open = built.find(L" /s /c \"");
+        if (open == std::wstring::npos || built.back() != L'"') return "not run by cmd: " + Show(built);
+        std::wstring read;
+        if (!vrek::CanRunAsTyped(typed)) {
+            if (line.find_first_of(L"\r\n") == std::wstring::npos) return "refused without a line end";
+        } else if (!ReadLikeCmd(built.substr(open + 8, built.size() - open - 9), &read) || read != line) {
+            return "cmd would not read back " + Show(line) + " from " + Show(built);
+        }
+    }
     int wordFlag = -1;
-    if (vrek::IsShellBuiltin(C_WString(first.c_str()), &wordFlag) != (prefixed ? 1 : 0) || wordFlag != flag)
+    if (vrek::IsShellBuiltin(C_WString(first.c_str()), &wordFlag) != (route == vrek::ROUTE_BUILTIN ? 1 : 0))
         return "the first word's test disagrees with the line's";
-    std::wstring lower = first;
-    for (wchar_t& c : lower)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    auto endsWith = [&lower](const wchar_t* suffix) {
-        const size_t n = wcslen(suffix);
-        return lower.size() >= n && lower.compare(lower.size() - n, n, suffix) == 0;
-    };
-    const bool console = prefixed || lower == L"cmd" || lower == L"cmd.exe" || endsWith(L".bat") || endsWith(L".com") ||
-                         endsWith(L"net");
-    if (flag != (console ? 1 : 0)) return "console flag " + std::to_string(flag) + " for " + Show(line);
+    if (flag != (route != vrek::ROUTE_PROGRAM ? 1 : wordFlag)) return "console flag for " + Show(line);
     return "";
 }
 
@@ -386,6 +444,6 @@ TEST(BadInput, QuotedArgumentsSplitBackWhole) {
     EXPECT_EQ(0, stress::Fuzz("quoting round trip", stress::Cases(), QuotingCase));
 }
 
-TEST(BadInput, OnlyBuiltinsGetTheInterpreter) {
+TEST(BadInput, OnlyBuiltinsAndBatchFilesGetTheInterpreterAndItReadsThemBack) {
     EXPECT_EQ(0, stress::Fuzz("BuildCommandLine", stress::Cases(), CommandLineCase));
 }
