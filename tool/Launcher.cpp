@@ -4,9 +4,12 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "kovra/RedirectHandle.h"
 #include "kovra/common/kovra_GetCurrentDirectory.h"
 #include "kovra/common/kovra_GetLastName.h"
+#include "tool/CommandBuilder.h"
 #include "tool/DaemonRegistry.h"
 #include "tool/ProcessQueries.h"
 #include "tool/StdStreams.h"
@@ -20,6 +23,13 @@ namespace vrek {
 
 const wchar_t kTaskArgumentPrefix[] = L"--pid-task--";
 
+namespace {
+
+// Enough for any prompt's console: the task line stays short.
+const size_t kMaxConsolePids = 8;
+
+}  // namespace
+
 long ParseTaskPid(wchar_t** argv, int argc) {
     if (argc <= 1) return -1;
     C_WString last(argv[argc - 1]);
@@ -28,23 +38,54 @@ long ParseTaskPid(wchar_t** argv, int argc) {
     return value > 0 ? value : -1;
 }
 
+TaskArgument ParseTaskArgument(const wchar_t* argument) {
+    TaskArgument parsed;
+    const size_t prefix = wcslen(kTaskArgumentPrefix);
+    if (!argument || wcsncmp(argument, kTaskArgumentPrefix, prefix) != 0) return parsed;
+    const wchar_t* p = argument + prefix;
+    std::vector<unsigned long>* list = &parsed.prompts;
+    while (*p >= L'0' && *p <= L'9') {
+        unsigned long pid = 0;
+        for (; *p >= L'0' && *p <= L'9'; ++p) pid = pid * 10 + static_cast<unsigned long>(*p - L'0');
+        if (pid != 0) list->push_back(pid);
+        if (*p == L';') list = &parsed.others;
+        if (*p != L',' && *p != L';') break;
+        ++p;
+    }
+    if (*p == L'|') parsed.startFolder = p + 1;
+    return parsed;
+}
+
+std::wstring ComposeTaskArgument(const TaskArgument& argument) {
+    std::wstring text = kTaskArgumentPrefix;
+    for (size_t i = 0; i < argument.prompts.size(); ++i)
+        text += (i ? L"," : L"") + std::to_wstring(argument.prompts[i]);
+    for (size_t i = 0; i < argument.others.size(); ++i) text += (i ? L"," : L";") + std::to_wstring(argument.others[i]);
+    if (!argument.startFolder.empty()) text += L"|" + argument.startFolder;
+    return QuoteArgument(C_WString(text.c_str()), false).GetString();
+}
+
 namespace {
 
 // One stream's redirect in pass-through mode: the file of a file target,
-// the null device for nul, none (the launcher's own handle) otherwise. False
-// when a file target cannot be opened; `failed` then names it.
+// the null device for nul (and for input left to the prompt: a command of
+// the background has no keyboard), none (the launcher's own handle)
+// otherwise. An output file is shared for reading only: a second writer,
+// another job say, is refused instead of writing over this one. False when
+// a file target cannot be opened; `failed` then names it.
 bool OpenRedirect(const C_WString& target, bool input, FileHandle** handle, C_WString& failed) {
     *handle = nullptr;
     const int kind = ClassifyTarget(target);
-    if (kind == TARGET_NUL) {
+    if (kind == TARGET_NUL || (input && kind == TARGET_PARENT)) {
         *handle = RedirectHandle::CreateRedirectHandle(
             L"NUL", (input ? kovra::FH_READ : kovra::FH_WRITE) | kovra::FH_SHARE_READ | kovra::FH_SHARE_WRITE,
             kovra::FH_OPEN_EXISTING);
         return true;
     }
     if (kind != TARGET_FILE) return true;
-    *handle =
-        input ? RedirectHandle::CreateStdin(target.GetString()) : RedirectHandle::CreateStdouterr(target.GetString());
+    *handle = input ? RedirectHandle::CreateStdin(target.GetString())
+                    : RedirectHandle::CreateRedirectHandle(target.GetString(), kovra::FH_WRITE | kovra::FH_SHARE_READ,
+                                                           kovra::FH_CREATE_ALWAYS);
     if (*handle) return true;
     failed = target;
     return false;
@@ -52,18 +93,19 @@ bool OpenRedirect(const C_WString& target, bool input, FileHandle** handle, C_WS
 
 // Pass-through mode: the launcher opens the targets itself and hands them to
 // the task copy as its standard handles, so the command writes to them
-// directly. Output and error naming one file share one handle (opened twice,
-// each would write over the other). False, with `failed` and GetLastError()
-// set, when a file cannot be opened: no job is started then.
+// directly. Output and error that are one file on disk, however named, share
+// one handle (opened twice, each would write over the other). False, with
+// `failed` and GetLastError() set, when a file cannot be opened: no job is
+// started then.
 bool SetFileRedirects(const TaskSettings& settings, C_Process& process, C_WString& failed) {
     FileHandle* in = nullptr;
     FileHandle* out = nullptr;
     FileHandle* err = nullptr;
     bool ok =
         OpenRedirect(settings.inTarget, true, &in, failed) && OpenRedirect(settings.outTarget, false, &out, failed);
-    const bool shared = ok && ClassifyTarget(settings.outTarget) == TARGET_FILE &&
+    const bool shared = ok && out && ClassifyTarget(settings.outTarget) == TARGET_FILE &&
                         ClassifyTarget(settings.errTarget) == TARGET_FILE &&
-                        IsSameFile(settings.outTarget, settings.errTarget);
+                        IsSameFile(out->GetHandle(), settings.errTarget);
     if (shared) {
         err = out;
     } else if (ok) {
@@ -92,6 +134,9 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
         }
     }
 
+    // The prompt's folder, for the task's redrawn prompt should it not be
+    // able to read the prompt's own.
+    const C_WString startFolder = kovra::common::kovra_GetCurrentDirectory();
     if (!settings.workDir.Empty()) {
         if (!SetCurrentDirectoryW(settings.workDir.GetString())) {
             _putws(L"カレントディレクトリが認識できませんでした。");
@@ -105,10 +150,21 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
     // was started from outside Windows) carries its own id instead: the
     // attach then fails as the launcher is gone, and the task's fallbacks
     // apply (a new console for --parent-console, files and nul as usual).
-    kovra::common::List<unsigned long> parents;
-    GetParentProcessIds(parents, GetCurrentProcessId());
-    unsigned long shell = parents.Empty() ? GetCurrentProcessId() : parents.First();
-    C_WString arguments = settings.taskLine + C_WString::Stringf(L" --pid-task--%lu", shell);
+    // The ancestors and the other processes of the prompt's console follow,
+    // for a prompt that ends before the job does (`cmd /c vrek ...`).
+    const std::vector<unsigned long> ancestors = GetAncestorIds(GetCurrentProcessId(), kMaxConsolePids);
+    const std::vector<unsigned long> console = GetConsoleProcessIds(kMaxConsolePids);
+    auto onConsole = [&console](unsigned long pid) {
+        return std::find(console.begin(), console.end(), pid) != console.end();
+    };
+    TaskArgument task;
+    task.prompts.push_back(ancestors.empty() ? GetCurrentProcessId() : ancestors.front());
+    for (size_t i = 1; i < ancestors.size(); ++i)
+        if (onConsole(ancestors[i])) task.prompts.push_back(ancestors[i]);
+    for (unsigned long pid : console)
+        if (std::find(ancestors.begin(), ancestors.end(), pid) == ancestors.end()) task.others.push_back(pid);
+    if (!settings.workDir.Empty()) task.startFolder = startFolder.GetString();
+    C_WString arguments = settings.taskLine + L" " + ComposeTaskArgument(task).c_str();
 
     int flags = kovra::RUN_PIPE_NONE;
     if (settings.flushMode == FLUSH_PASS_THROUGH) {

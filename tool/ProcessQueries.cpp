@@ -2,12 +2,15 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kovra/C_WString.h"
 #include "kovra/common/UniqueHandle.h"
 #include "kovra/common/kovra_GetLastName.h"
+#include "tool/ProcessParameters.h"
 
 namespace vrek {
 
@@ -24,6 +27,26 @@ void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long
             return;
         }
     }
+}
+
+std::vector<unsigned long> GetAncestorIds(unsigned long pid, size_t limit) {
+    std::vector<std::pair<unsigned long, unsigned long>> parentOf;  // (process, parent)
+    kovra::common::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return {};
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
+        if (entry.th32ParentProcessID != 0) parentOf.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    std::vector<unsigned long> chain;
+    for (unsigned long at = pid; chain.size() < limit;) {
+        auto found = std::find_if(parentOf.begin(), parentOf.end(), [at](const auto& p) { return p.first == at; });
+        if (found == parentOf.end()) break;
+        const unsigned long parent = found->second;
+        if (parent == pid || std::find(chain.begin(), chain.end(), parent) != chain.end()) break;
+        chain.push_back(parent);
+        at = parent;
+    }
+    return chain;
 }
 
 bool IsCommandGone(HANDLE handle, unsigned long commandId) {
@@ -98,6 +121,60 @@ bool IsTaskProcessGone(unsigned long pid) {
     }
     const std::wstring& own = OwnImagePath();
     return IsLookupGone(lookup, own.empty() ? nullptr : own.c_str());
+}
+
+QueryProcessFunction GetQueryProcess() {
+    return reinterpret_cast<QueryProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+}
+
+std::wstring ReadCurrentDirectoryFrom(const void* parameters, MemoryReader read, void* context) {
+    if (!parameters) return std::wstring();
+    ProcessParametersLayout params = {};
+    if (!read(context, parameters, &params, sizeof params)) return std::wstring();
+    const UNICODE_STRING& path = params.CurrentDirectoryPath;
+    // A length that is odd or beyond what any path holds is not a path.
+    if (!path.Buffer || path.Length == 0 || path.Length % 2 || path.Length > PATH_UNITS * 2) return std::wstring();
+    std::wstring folder(path.Length / 2, L'\0');
+    if (!read(context, path.Buffer, &folder[0], path.Length)) return std::wstring();
+    folder.resize(wcsnlen(folder.c_str(), folder.size()));
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return folder;
+}
+
+namespace {
+
+bool ReadOther(void* process, const void* address, void* buffer, size_t size) {
+    SIZE_T got = 0;
+    return ReadProcessMemory(static_cast<HANDLE>(process), address, buffer, size, &got) && got == size;
+}
+
+}  // namespace
+
+std::wstring ReadProcessCurrentDirectory(unsigned long pid) {
+    kovra::common::UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
+    const QueryProcessFunction query = GetQueryProcess();
+    if (!process || !query || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT) return std::wstring();
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (query(process.Get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
+        return std::wstring();
+    PEB peb = {};
+    if (!ReadOther(process.Get(), basic.PebBaseAddress, &peb, sizeof peb)) return std::wstring();
+    return ReadCurrentDirectoryFrom(peb.ProcessParameters, ReadOther, process.Get());
+}
+
+std::vector<unsigned long> GetConsoleProcessIds(size_t limit) {
+    std::vector<DWORD> ids(64);
+    DWORD count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+    if (count > ids.size()) {
+        ids.resize(count);
+        count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+    }
+    std::vector<unsigned long> others;
+    for (DWORD i = 0; i < count && i < ids.size() && others.size() < limit; ++i)
+        if (ids[i] != GetCurrentProcessId()) others.push_back(ids[i]);
+    return others;
 }
 
 }  // namespace vrek

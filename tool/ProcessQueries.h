@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "kovra/common/List.h"
 
 namespace vrek {
@@ -11,6 +14,12 @@ namespace vrek {
 // Appends the parent id of process `pid` to `list`; leaves the list
 // unchanged when the process is not found or the snapshot fails.
 void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long pid);
+
+// The parent of process `pid`, its parent, and so on (at most `limit`, the
+// parent first), from one snapshot; none when `pid` is not found. A chain
+// stops at a process that is gone, and at an id seen before (ids are
+// reused).
+std::vector<unsigned long> GetAncestorIds(unsigned long pid, size_t limit);
 
 // Whether a task's command is gone: its process has ended (`handle`, when
 // not null, is signalled), no process has its id any more, or the id now
@@ -38,5 +47,19 @@ bool IsLookupGone(const ProcessLookup& lookup, const wchar_t* ownImagePath);
 // Limit: a copy of the executable under another file name counts as another
 // program, so its records are freed by the others' transactions.
 bool IsTaskProcessGone(unsigned long pid);
+
+// The current folder of another process (the prompt's), as it keeps it in
+// its start-up parameters: cmd.exe's `cd` changes it there. Empty when the
+// process is gone or cannot be read. Without its trailing backslash, as a
+// prompt shows it, except for a drive's root (C:\).
+std::wstring ReadProcessCurrentDirectory(unsigned long pid);
+// The same, from a process's own parameters block read by `read`: the seam
+// for the tests. `read(address, buffer, size)` copies or fails.
+using MemoryReader = bool (*)(void* context, const void* address, void* buffer, size_t size);
+std::wstring ReadCurrentDirectoryFrom(const void* parameters, MemoryReader read, void* context);
+
+// The other processes of this process's console, the ones most recently
+// attached first (at most `limit`); none without a console.
+std::vector<unsigned long> GetConsoleProcessIds(size_t limit);
 
 }  // namespace vrek

@@ -10,11 +10,11 @@
 #include "kovra/C_CriticalSection.h"
 #include "kovra/C_String.h"
 #include "tool/StdStreams.h"
+#include "tool/TaskConsole.h"
 
 namespace vrek {
 
 using kovra::C_CriticalLock;
-using kovra::common::UniqueFileHandle;
 using kovra::common::UniqueHandle;
 
 namespace {
@@ -101,25 +101,15 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
 void CheckWritten(TaskContext& context, FILE* stream) {
     const int which = stream == stdout ? 0 : 1;
     if (!ferror(stream) || context.writeFailed[which]) return;
-    const unsigned long error = _doserrno;  // the failed write's system error
     context.writeFailed[which] = true;
+    const unsigned long error = LastWriteError(stream);
     const TaskSettings& s = context.settings;
     const int kind = which == 0 ? s.outKind : s.errKind;
-    const kovra::C_WString& target = which == 0 ? s.outTarget : s.errTarget;
-    const kovra::C_String line =
-        (WriteFailureMessage(kind == TARGET_FILE ? target : DefaultTargetName(kind), error) + L"\n").ToString();
-    FILE* other = which == 0 ? stderr : stdout;
-    if ((which == 0 ? context.errWorks : context.outWorks) && !context.writeFailed[1 - which]) {
-        WriteBytes(line.GetString(), static_cast<size_t>(line.ByteLength()), other);
-        fflush(other);
-        if (!ferror(other)) return;
-    }
-    AttachConsole(context.shellPid);  // fails harmlessly when attached already
-    UniqueFileHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!console) return;
-    DWORD written = 0;
-    WriteFile(console.Get(), line.GetString(), static_cast<DWORD>(line.ByteLength()), &written, nullptr);
+    // A file is named by its path, the console streams in words; the report
+    // never goes into a file that holds the command's output.
+    WriteToPromptConsole(context, kind == TARGET_FILE
+                                      ? WriteFailureMessage(which == 0 ? s.outTarget : s.errTarget, error)
+                                      : StreamWriteFailureMessage(which == 0 ? STREAM_OUT : STREAM_ERR, error));
 }
 
 size_t LinesReadyToWrite(const char* bytes, size_t length) {
@@ -141,6 +131,10 @@ namespace {
 void WriteDue(TaskContext& context, const char* bytes, size_t due, FILE* stream) {
     WriteLeadingNewline(context);
     WriteBytes(bytes, due, stream);
+    // An emission is due now: a file's buffer would hold a first line until
+    // 4 KiB more came or the job ended.
+    if (stream != stdout) fflush(stdout);  // the separating newline first
+    fflush(stream);
     CheckWritten(context, stream);
 }
 

@@ -39,11 +39,11 @@ void WriteLeadingNewline(TaskContext& context);
 void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* stream);
 
 // After a write to `stream` (stdout or stderr): the first failure of each
-// (a disk that went away or filled up, a pipe whose reader left) is
-// reported once, through the other stream when it reaches a target of its
-// own, else on the shell's console. What the command writes there is lost,
-// but the task goes on relaying, so that the command never blocks on a full
-// pipe, and ends as usual.
+// (a disk that went away or filled up, a pipe whose reader left, a console
+// that is not there) is reported once, on the prompt's console, with the
+// reason the failing write gave; with no console at all it is not reported.
+// What the command writes there is lost, but the task goes on relaying, so
+// that the command never blocks on a full pipe, and ends as usual.
 void CheckWritten(TaskContext& context, FILE* stream);
 
 // The relay mode's reading of the command's output and error pipes.

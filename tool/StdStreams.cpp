@@ -1,5 +1,6 @@
 #include "tool/StdStreams.h"
 
+#include "kovra/C_String.h"
 #include "kovra/common/UniqueHandle.h"
 
 #include <windows.h>
@@ -49,7 +50,31 @@ HANDLE OpenTarget(int which, const wchar_t* fileName) {
     }
     if (which == STREAM_IN)
         return CreateFileW(fileName, GENERIC_READ, share, &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return CreateFileW(fileName, GENERIC_WRITE, share, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Readers welcome (type, a tail), a second writer refused. The null
+    // device is no file of the job's own.
+    const bool nul = CompareStringOrdinal(fileName, -1, L"NUL", -1, TRUE) == CSTR_EQUAL;
+    return CreateFileW(fileName, GENERIC_WRITE, nul ? share : FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The failed writes' reasons, stdout's and stderr's: the first of each.
+unsigned long g_writeError[2] = {0, 0};
+
+int SlotOf(FILE* stream) { return stream == stdout ? 0 : stream == stderr ? 1 : -1; }
+
+void NoteWriteError(FILE* stream, unsigned long error) {
+    const int slot = SlotOf(stream);
+    if (slot >= 0 && g_writeError[slot] == 0) g_writeError[slot] = error != 0 ? error : ERROR_INVALID_HANDLE;
+}
+
+// The console handle under a stream, or null when it writes elsewhere.
+HANDLE ConsoleOf(FILE* stream) {
+    const int fd = _fileno(stream);
+    if (fd < 0) return nullptr;
+    const intptr_t handle = _get_osfhandle(fd);
+    DWORD mode = 0;
+    if (handle == -1 || handle == -2 || !GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode)) return nullptr;
+    return reinterpret_cast<HANDLE>(handle);
 }
 
 // Makes `stream` use descriptor `fd`. A stream that started without a
@@ -115,30 +140,36 @@ C_WString FullPathOf(const C_WString& name) {
     return n > 0 && n < MAX_PATH * 4 ? C_WString(full) : C_WString();
 }
 
-bool SameText(const C_WString& a, const C_WString& b) {
-    return CompareStringOrdinal(a.GetString(), a.Length(), b.GetString(), b.Length(), TRUE) == CSTR_EQUAL;
-}
-
-// "<what>: <full path> (<the system's reason>)"
-C_WString FileFailureMessage(const wchar_t* what, const C_WString& name, unsigned long error) {
-    const C_WString full = FullPathOf(name);
-    const C_WString& shown = full.Empty() ? name : full;
+// The system's text for an error code, or its number where there is none.
+C_WString SystemReason(unsigned long error) {
     wchar_t* reason = nullptr;
     DWORD length =
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&reason), 0, nullptr);
     C_WString because = length > 0 && reason ? C_WString(reason).Trim() : C_WString::Stringf(L"error %lu", error);
     if (reason) LocalFree(reason);
-    return C_WString::Stringf(L"%ls: %ls (%ls)", what, shown.GetString(), because.GetString());
+    return because;
+}
+
+// "<what>: <full path> (<the system's reason>)"
+C_WString FileFailureMessage(const wchar_t* what, const C_WString& name, unsigned long error) {
+    const C_WString full = FullPathOf(name);
+    const C_WString& shown = full.Empty() ? name : full;
+    return C_WString::Stringf(L"%ls: %ls (%ls)", what, shown.GetString(), SystemReason(error).GetString());
 }
 
 }  // namespace
 
-bool IsSameFile(const C_WString& a, const C_WString& b) {
-    const C_WString fullA = FullPathOf(a);
-    const C_WString fullB = FullPathOf(b);
-    if (fullA.Empty() || fullB.Empty()) return SameText(a, b);
-    return SameText(fullA, fullB);
+bool IsSameFile(HANDLE opened, const C_WString& name) {
+    // Attributes only: no sharing conflict with a file open for writing.
+    kovra::common::UniqueFileHandle other(CreateFileW(name.GetString(), FILE_READ_ATTRIBUTES,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION a = {};
+    BY_HANDLE_FILE_INFORMATION b = {};
+    if (!other || !GetFileInformationByHandle(opened, &a) || !GetFileInformationByHandle(other.Get(), &b)) return false;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 C_WString OpenFailureMessage(const C_WString& name, unsigned long error) {
@@ -149,23 +180,61 @@ C_WString WriteFailureMessage(const C_WString& name, unsigned long error) {
     return FileFailureMessage(L"ファイルに書き込めませんでした", name, error);
 }
 
-void WriteBytes(const void* data, size_t size, FILE* stream) {
-    if (size > 0) fwrite(data, 1, size, stream);
+C_WString StreamWriteFailureMessage(int which, unsigned long error) {
+    return C_WString::Stringf(
+        L"%ls (%ls)", which == STREAM_ERR ? L"標準エラー出力に書き込めませんでした" : L"標準出力に書き込めませんでした",
+        SystemReason(error).GetString());
 }
 
-void PrintPrompt() { PrintPromptTo(stdout); }
+C_WString StartFailureMessage(const C_WString& command, unsigned long error) {
+    return C_WString::Stringf(L"コマンドを開始できませんでした: %ls (%ls)", command.GetString(),
+                              SystemReason(error).GetString());
+}
 
-void PrintPromptTo(FILE* stream) {
-    char directory[1024];
-    memset(directory, 0, sizeof directory);
-    DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-    if (n == 0 || n >= sizeof directory) return;
-    fwrite(directory, 1, n, stream);
-    fwrite(">", 1, 1, stream);
+void WriteBytes(const void* data, size_t size, FILE* stream) {
+    if (size == 0) return;
+    _doserrno = 0;
+    const size_t written = fwrite(data, 1, size, stream);
+    if (written == size) return;
+    const unsigned long error = _doserrno;
+    // On Windows the runtime's path comes first and stays the one used.
+    if (HANDLE console = ConsoleOf(stream)) {
+        clearerr(stream);
+        DWORD done = 0;
+        const DWORD rest = static_cast<DWORD>(size - written);
+        if (WriteFile(console, static_cast<const char*>(data) + written, rest, &done, nullptr) && done == rest) return;
+        NoteWriteError(stream, GetLastError());
+        return;
+    }
+    NoteWriteError(stream, error);
+}
+
+unsigned long LastWriteError(FILE* stream) {
+    const int slot = SlotOf(stream);
+    if (slot < 0) return 0;
+    // A stream that never had a file fails without a system error.
+    if (g_writeError[slot] == 0 && ferror(stream)) NoteWriteError(stream, _doserrno);
+    return g_writeError[slot];
+}
+
+void PrintPromptTo(FILE* stream, const C_WString& folder) {
+    if (!folder.Empty()) {
+        const kovra::C_String narrow = folder.ToString();
+        WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stream);
+    } else {
+        char directory[1024];
+        memset(directory, 0, sizeof directory);
+        DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
+        if (n == 0 || n >= sizeof directory) return;
+        WriteBytes(directory, n, stream);
+    }
+    WriteBytes(">", 1, stream);
     fflush(stream);
 }
 
 bool BindStdStream(int which, const wchar_t* fileName) {
+    // _wfreopen would share the file for writing with anyone.
+    if (fileName && which != STREAM_IN) return BindStdStreamByHandle(which, fileName);
     FILE* stream = StreamOf(which);
     FILE* reopened = nullptr;
     if (fileName)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <stdio.h>
 
 #include "kovra/C_WString.h"
@@ -14,9 +16,12 @@ enum StdStreamIndex { STREAM_IN = 0, STREAM_OUT = 1, STREAM_ERR = 2 };
 // `fileName` is null: input is opened for reading ("r"), output and error
 // are created anew in binary mode ("wb") or, on the console, in text mode
 // ("w"). The new file also becomes the process's standard handle of that
-// kind, which a command started with inherited handles then receives.
-// First the C runtime's own reopening (_wfreopen, freopen "CON"); when that
-// fails, BindStdStreamByHandle. True when the stream is bound.
+// kind, which a command started with inherited handles then receives. An
+// output or error file is shared for reading only, so that a second writer
+// (another job naming the same file) is refused instead of writing over
+// this one's output: it is opened with CreateFileW and bound by handle. The
+// rest first tries the C runtime's own reopening (_wfreopen, freopen "CON"),
+// then BindStdStreamByHandle. True when the stream is bound.
 [[nodiscard]] bool BindStdStream(int which, const wchar_t* fileName);
 
 // The other way, also right on Windows: opens the file (or "CONIN$" /
@@ -39,21 +44,35 @@ void ClearStdHandle(int which);
 // The line that reports a file target that could not be opened: its full
 // path and the system's text for `error`.
 kovra::C_WString OpenFailureMessage(const kovra::C_WString& name, unsigned long error);
-// The line that reports an output or error target to which writing failed
-// (a disk that went away or filled up, a pipe whose reader left).
+// The line that reports a file to which writing failed (a disk that went
+// away or filled up, a pipe whose reader left): its full path and the
+// system's text for `error`.
 kovra::C_WString WriteFailureMessage(const kovra::C_WString& name, unsigned long error);
+// The same for standard output or error on the console, named in words.
+kovra::C_WString StreamWriteFailureMessage(int which, unsigned long error);
+// The line that says why a command could not be started: the user's command
+// text and the system's text for `error`.
+kovra::C_WString StartFailureMessage(const kovra::C_WString& command, unsigned long error);
 
 // Writes `size` bytes by count, so that zero bytes (UTF-16 text, binary
-// data) pass unchanged.
+// data) pass unchanged. Where the C runtime refuses bytes for a console
+// (Wine's refuses narrow non-ASCII text once the locale is "japanese"),
+// the rest goes to the console handle itself. A failed write keeps the
+// system's reason for LastWriteError.
 void WriteBytes(const void* data, size_t size, FILE* stream);
+// The system's error of the last failed write to stdout or stderr, 0 when
+// none failed. For a stream with no file at all, ERROR_INVALID_HANDLE.
+unsigned long LastWriteError(FILE* stream);
 
-// Writes the current directory and ">" to standard output (or `stream`),
-// without a line end; nothing when the directory cannot be read.
-void PrintPrompt();
-void PrintPromptTo(FILE* stream);
+// Writes `folder` and ">" to `stream`, without a line end: the prompt as
+// the shell draws it. The current directory when `folder` is empty; nothing
+// when that cannot be read either.
+void PrintPromptTo(FILE* stream, const kovra::C_WString& folder = kovra::C_WString());
 
-// Whether two file names name the same file: their full paths compared
-// case-insensitively, as the file system compares them.
-bool IsSameFile(const kovra::C_WString& a, const kovra::C_WString& b);
+// Whether the file `name` is the file open as `opened`: the same volume and
+// file identity, whatever the spelling (case, 8.3 short names, "\\?\"
+// paths, another drive mapped to the same folder, a hard link). False when
+// `name` cannot be opened.
+bool IsSameFile(HANDLE opened, const kovra::C_WString& name);
 
 }  // namespace vrek

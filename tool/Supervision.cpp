@@ -7,6 +7,7 @@
 #include "tool/DaemonRegistry.h"
 #include "tool/ProcessQueries.h"
 #include "tool/StdStreams.h"
+#include "tool/TaskConsole.h"
 #include "tool/TaskContext.h"
 
 namespace vrek {
@@ -87,8 +88,8 @@ int RunStopSequence(TaskContext& context) {
         TerminateJobObject(context.job.Get(), 0xFFFFFFFF);
 
     if (!context.consoleAllocated && !context.stdoutToFile && context.newlineWritten) {
-        fwrite("\n", 1, 1, stdout);
-        PrintPrompt();
+        WriteBytes("\n", 1, stdout);
+        PrintPromptTo(stdout, PromptFolder(context));
     }
     context.ReleaseRecord();
     return 2;

@@ -1,48 +1,10 @@
 #include "tool/TaskConsole.h"
 
-#include <winternl.h>
-
-#include <cstddef>
+#include "kovra/common/UniqueHandle.h"
+#include "tool/ProcessParameters.h"
+#include "tool/ProcessQueries.h"
 
 namespace vrek {
-
-namespace {
-
-// RTL_USER_PROCESS_PARAMETERS as the system lays it out; the SDK's header
-// declares only its first fields.
-struct ProcessParametersLayout {
-    ULONG MaximumLength;
-    ULONG Length;
-    ULONG Flags;
-    ULONG DebugFlags;
-    HANDLE ConsoleHandle;
-    ULONG ConsoleFlags;
-    HANDLE StandardInput;
-    HANDLE StandardOutput;
-    HANDLE StandardError;
-    UNICODE_STRING CurrentDirectoryPath;
-    HANDLE CurrentDirectoryHandle;
-    UNICODE_STRING DllPath;
-    UNICODE_STRING ImagePathName;
-    UNICODE_STRING CommandLine;
-    PVOID Environment;
-    ULONG StartingX;
-    ULONG StartingY;
-    ULONG CountX;
-    ULONG CountY;
-    ULONG CountCharsX;
-    ULONG CountCharsY;
-    ULONG FillAttribute;
-    ULONG WindowFlags;
-    ULONG ShowWindowFlags;
-};
-#if defined(_WIN64)
-static_assert(offsetof(ProcessParametersLayout, ImagePathName) == 0x60, "x64 process parameters layout");
-static_assert(offsetof(ProcessParametersLayout, WindowFlags) == 0xA4, "x64 process parameters layout");
-static_assert(offsetof(ProcessParametersLayout, ShowWindowFlags) == 0xA8, "x64 process parameters layout");
-#endif
-
-}  // namespace
 
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
     switch (type) {
@@ -62,9 +24,7 @@ BOOL WINAPI OnConsoleCtrl(DWORD type) {
 StartupWindowFields GetStartupWindowFields() {
     StartupWindowFields fields = {nullptr, nullptr};
     // The process environment block, through ntdll's documented query.
-    using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryProcess>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    const QueryProcessFunction query = GetQueryProcess();
     PROCESS_BASIC_INFORMATION basic = {};
     if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0)
         return fields;
@@ -87,12 +47,26 @@ BOOL AllocVisibleConsole() {
     return AllocConsole();
 }
 
-void SetUpConsole(TaskContext& context, unsigned long shellPid) {
+bool AttachPromptConsole(TaskContext& context) {
+    for (const auto* list : {&context.prompts, &context.others}) {
+        for (unsigned long pid : *list) {
+            if (AttachConsole(pid)) {
+                if (list == &context.prompts) context.promptPid = pid;
+                return true;
+            }
+            // Attached already (to this console or one of its own).
+            if (GetLastError() == ERROR_ACCESS_DENIED) return true;
+        }
+    }
+    return false;
+}
+
+void SetUpConsole(TaskContext& context) {
     int needsNewConsole = 0;
     int fallsBackToConsole = 0;
     int needsParent = GetConsoleNeeds(context.settings, needsNewConsole, fallsBackToConsole);
     if (needsParent) {
-        if (AttachConsole(shellPid)) {
+        if (AttachPromptConsole(context)) {
             SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
             context.settings.hide = 1;
         } else if (fallsBackToConsole) {
@@ -104,6 +78,25 @@ void SetUpConsole(TaskContext& context, unsigned long shellPid) {
         SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
         context.settings.hide = 1;
     }
+}
+
+bool WriteToPromptConsole(TaskContext& context, const kovra::C_WString& line) {
+    if (!context.consoleAllocated && !AttachPromptConsole(context)) return false;
+    kovra::common::UniqueFileHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                        nullptr));
+    if (!console) return false;
+    const kovra::C_WString text = line + L"\r\n";
+    DWORD written = 0;
+    return WriteConsoleW(console.Get(), text.GetString(), static_cast<DWORD>(text.Length()), &written, nullptr) != 0;
+}
+
+kovra::C_WString PromptFolder(const TaskContext& context) {
+    if (context.promptPid != 0) {
+        const std::wstring folder = ReadProcessCurrentDirectory(context.promptPid);
+        if (!folder.empty()) return kovra::C_WString(folder.c_str());
+    }
+    return context.startFolder;  // empty: the task's own, the launcher's
 }
 
 }  // namespace vrek

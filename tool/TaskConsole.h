@@ -29,9 +29,27 @@ struct StartupWindowFields {
 StartupWindowFields GetStartupWindowFields();
 void PatchStartupWindowFields(const StartupWindowFields& fields);
 
-// Attaches to the console of `shellPid` or allocates a visible console, as
-// the three stream kinds ask, and installs OnConsoleCtrl on the console it
-// got; either makes the command share that console (`hide`).
-void SetUpConsole(TaskContext& context, unsigned long shellPid);
+// Attaches to the prompt's console or allocates a visible console, as the
+// three stream kinds ask, and installs OnConsoleCtrl on the console it got;
+// either makes the command share that console (`hide`). The prompt's
+// console is the console of the first process of context.prompts, then of
+// context.others, that still runs: a prompt that ended before the job
+// (`cmd /c vrek ...`) leaves its console to the others.
+void SetUpConsole(TaskContext& context);
+
+// Attaches to the prompt's console as SetUpConsole does, for a report of
+// the task's own once the task has no console to write to: true when the
+// task has one now (it may have had it already).
+bool AttachPromptConsole(TaskContext& context);
+
+// Writes `line` and a line end on the console the user looks at: the
+// task's own, or the prompt's, which it attaches to if it must. False when
+// there is none.
+bool WriteToPromptConsole(TaskContext& context, const kovra::C_WString& line);
+
+// The folder the redrawn prompt shows: the prompt's own, read from its
+// process as the job ends (a `cd` typed meanwhile shows); where that cannot
+// be read, the folder the launcher started in, never the --dir folder.
+kovra::C_WString PromptFolder(const TaskContext& context);
 
 }  // namespace vrek

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "kovra/C_Process.h"
 #include "kovra/common/UniqueHandle.h"
 #include "tool/DaemonRegistry.h"
@@ -41,10 +43,19 @@ struct TaskContext {
     kovra::common::UniqueHandle job;
     bool stdoutToFile = false;
     bool newlineWritten = false;
-    // For the reports of a failed open or write: the shell whose console is
-    // the last resort, which of output and error reach a target of their own (not
-    // nul), and which failures have been reported (once each).
-    unsigned long shellPid = 0;
+    // Whose console the task takes: the first that still runs of the
+    // prompts (the launcher's parent, then its ancestors on that console)
+    // and then the console's other processes. `promptPid` is the prompt it
+    // took the console of (0: none, or another process's), whose folder the
+    // redrawn prompt shows; `startFolder`, when not empty, the folder the
+    // launcher started in, shown where that cannot be read.
+    std::vector<unsigned long> prompts;
+    std::vector<unsigned long> others;
+    unsigned long promptPid = 0;
+    kovra::C_WString startFolder;
+    // For the reports of a failed open or write: which of output and error
+    // reach a target of their own (not nul), and which failures have been
+    // reported (once each).
     bool outWorks = false;
     bool errWorks = false;
     bool writeFailed[2] = {false, false};

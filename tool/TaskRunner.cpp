@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <conio.h>
+#include <io.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -12,6 +13,7 @@
 #include "kovra/C_WString.h"
 #include "kovra/RedirectHandle.h"
 #include "tool/CommandBuilder.h"
+#include "tool/Launcher.h"
 #include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
@@ -113,11 +115,11 @@ OpenFailure SetUpStreams(TaskContext& context) {
     } streams[] = {{STREAM_IN, s.inKind, s.inTarget, nullptr},
                    {STREAM_OUT, s.outKind, s.outTarget, &context.outWorks},
                    {STREAM_ERR, s.errKind, s.errTarget, &context.errWorks}};
-    const bool sharedOutputFile =
-        s.outKind == TARGET_FILE && s.errKind == TARGET_FILE && IsSameFile(s.outTarget, s.errTarget);
     for (const auto& stream : streams) {
         bool bound = true;
-        if (stream.kind == TARGET_NUL) {
+        // A command of the background gets no keyboard: its input ends at
+        // once, as the input pipe of the other modes does.
+        if (stream.kind == TARGET_NUL || (passThrough && stream.which == STREAM_IN && stream.kind == TARGET_PARENT)) {
             // Discarded: the null device, so that nothing reaches a handle
             // this process may have been given anyway; where even that
             // fails, no standard handle at all for the command to inherit.
@@ -131,10 +133,11 @@ OpenFailure SetUpStreams(TaskContext& context) {
             if (stream.which == STREAM_OUT) context.stdoutToFile = true;
             if (stream.which == STREAM_IN || passThrough) {
                 bound = true;
-            } else if (stream.which == STREAM_ERR && sharedOutputFile) {
-                // One file for both: opened twice, each stream would write
-                // from offset 0 over the other.
-                bound = context.outWorks && ShareStdStream(STREAM_ERR, STREAM_OUT);
+            } else if (stream.which == STREAM_ERR && s.outKind == TARGET_FILE && context.outWorks &&
+                       IsSameFile(reinterpret_cast<HANDLE>(_get_osfhandle(STREAM_OUT)), stream.target)) {
+                // One file on disk for both, however named: opened twice, each
+                // stream would write from offset 0 over the other.
+                bound = ShareStdStream(STREAM_ERR, STREAM_OUT);
                 if (!bound) failure.Fail(stream.target, GetLastError());
             } else {
                 bound = BindStdStream(stream.which, stream.target.GetString());
@@ -194,28 +197,28 @@ unsigned long StartCommand(TaskContext& context) {
     return pid;
 }
 
-void ReportBootError(TaskContext& context, FILE* stream) {
-    if (context.settings.showResult) {
-        if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
-        WriteResultText(DatePrefix() + L"job boot error\n", stream);
-        if (!context.consoleAllocated) PrintPromptTo(stream);
-    }
+// The command could not be started: why, then the boot error line, so that
+// with several jobs running the user can tell which one failed.
+void ReportBootError(TaskContext& context, FILE* stream, DWORD error) {
+    if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
+    WriteResultText(StartFailureMessage(context.settings.taskLine, error) + L"\n", stream);
+    if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
+    if (!context.consoleAllocated) PrintPromptTo(stream, PromptFolder(context));
+    fflush(stream);
 }
 
 // A file target could not be opened: one line naming it and the system's
 // reason, then the boot error, through a stream that still works, else on
-// the shell's console.
+// the prompt's console.
 void ReportOpenFailure(TaskContext& context, const OpenFailure& failure) {
     FILE* stream = context.outWorks ? stdout : context.errWorks ? stderr : nullptr;
-    if (!stream && !context.consoleAllocated) {
-        AttachConsole(context.shellPid);  // fails harmlessly when attached already
-        if (BindStdStream(STREAM_OUT, nullptr)) stream = stdout;
-    }
+    if (!stream && !context.consoleAllocated && AttachPromptConsole(context) && BindStdStream(STREAM_OUT, nullptr))
+        stream = stdout;
     if (!stream) return;
     if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
     WriteResultText(OpenFailureMessage(failure.failedFile, failure.failedError) + L"\n", stream);
     if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
-    if (!context.consoleAllocated) PrintPromptTo(stream);
+    if (!context.consoleAllocated) PrintPromptTo(stream, PromptFolder(context));
     fflush(stream);
 }
 
@@ -243,10 +246,9 @@ void WaitForEnd(TaskContext& context) {
 
 // The guarded region: console, streams, start, relay, wait and completion.
 // A stop request anywhere in it is thrown and ends in the stop sequence.
-int RunGuarded(TaskContext& context, unsigned long shellPid) {
+int RunGuarded(TaskContext& context) {
     CheckStop(context, false);
-    context.shellPid = shellPid;
-    SetUpConsole(context, shellPid);
+    SetUpConsole(context);
     const OpenFailure failure = SetUpStreams(context);
     if (!failure.failedFile.Empty()) {
         ReportOpenFailure(context, failure);
@@ -254,7 +256,7 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     }
 
     if (StartCommand(context) == kovra::NO_PROCESS) {
-        ReportBootError(context, stdout);
+        ReportBootError(context, stdout, GetLastError());
         return 1;
     }
 
@@ -279,6 +281,8 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
     if (context.settings.showResult) {
         WriteResultText(DatePrefix() +
                         C_WString::Stringf(L"job %d: result %d\n", static_cast<int>(GetCurrentProcessId()), code));
+        // Out now: nothing that happens while the process ends can lose it.
+        fflush(stdout);
     }
     if (context.consoleAllocated) {
         if (context.settings.pause) {
@@ -286,7 +290,7 @@ int RunGuarded(TaskContext& context, unsigned long shellPid) {
             _getch();
         }
     } else if (!context.stdoutToFile) {
-        PrintPrompt();
+        PrintPromptTo(stdout, PromptFolder(context));
     }
     return code;
 }
@@ -303,11 +307,15 @@ int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& sett
         _putws(settings.errorMessage.GetString());
         return 1;
     }
+    const TaskArgument task = ParseTaskArgument(argv[argc - 1]);
+    context.prompts = task.prompts.empty() ? std::vector<unsigned long>{shellPid} : task.prompts;
+    context.others = task.others;
+    context.startFolder = task.startFolder.c_str();
     if (settings.daemon) context.record = context.registry.Claim(settings.taskLine);
     WaitOutDelay(context);
 
     try {
-        return RunGuarded(context, shellPid);
+        return RunGuarded(context);
     } catch (...) {
         return RunStopSequence(context);
     }

@@ -45,6 +45,17 @@ enum LongOption {
 // `_wtof` as the C runtime converts: a text that is no number gives 0.
 double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
 
+// The value of --delay: a number and nothing else. Anything else ("abc",
+// "1,5", "5s") is no value at all (NaN), which the validation refuses: read
+// as _wtof reads it, "1,5" would wait one second.
+double ParseDelay(const C_WString& text) {
+    const wchar_t* begin = text.GetString();
+    wchar_t* end = nullptr;
+    const double value = wcstod(begin, &end);
+    const bool blankFirst = *begin == L' ' || *begin == L'\t';
+    if (end == begin || *end != L'\0' || blankFirst) return std::nan("");
+    return value;
+}
 
 int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
     int matched = 0;
@@ -79,7 +90,7 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
             errExplicit = true;
             break;
         case OPT_DELAY:
-            settings.delaySeconds = ToDouble(value);
+            settings.delaySeconds = ParseDelay(value);
             break;
         case OPT_PAUSE:
             settings.pause = 1;
@@ -202,8 +213,9 @@ int ParseOptions(const C_WArrayString& args, int count, TaskSettings& settings) 
 
 // The values the option pass accepted but the task copy could not use: an
 // empty target (the first in the order in, out, err), and a delay that is
-// negative or not finite, which would be printed into the settings token
-// in a form the task copy rejects after the job was reported as started.
+// no number, negative or not finite, which would wait a time nobody asked
+// for, or be printed into the settings token in a form the task copy
+// rejects after the job was reported as started.
 int ValidateOptions(TaskSettings& settings) {
     const struct {
         const C_WString& target;

@@ -151,24 +151,6 @@ TEST(Jobs, GuiCommandsAreNotWaitedFor) {
     EXPECT_TRUE(e2e::IsResultLine(ReadFileBytes(dir.File(L"o.txt")), job->pid, 259));
 }
 
-TEST(Jobs, ACommandThatCannotStartReportsABootError) {
-    TempDir dir;
-    auto job = StartJob(L"--delay 0.3 --out o.txt --task no-such-program-anywhere.exe", dir.Path().c_str());
-    EXPECT_EQ(1u, job->Wait());
-    std::string text = ReadFileBytes(dir.File(L"o.txt"));
-    std::regex pattern("\n\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job boot error\n(.*)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(text, match, pattern)) << text;
-    EXPECT_EQ(CurrentDirPrompt(dir.Path()), match[1].str());
-}
-
-TEST(Jobs, ABootErrorWithNologoPrintsNothing) {
-    TempDir dir;
-    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task no-such-program-anywhere.exe", dir.Path().c_str());
-    EXPECT_EQ(1u, job->Wait());
-    EXPECT_EQ("", ReadFileBytes(dir.File(L"o.txt")));
-}
-
 TEST(Jobs, DelayCountsFromTheTasksStart) {
     TempDir dir;
     auto job = StartJob(L"--delay 1.5 --nul --task " + ChildTask(L"starttime", dir.File(L"t.txt")), dir.Path().c_str());

@@ -134,7 +134,7 @@ std::unique_ptr<Job> StartJob(const std::wstring& args, const wchar_t* directory
 }
 
 std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std::wstring& outputFile,
-                                            const wchar_t* directory) {
+                                            const wchar_t* directory, bool viaCmd) {
     auto job = std::make_unique<Job>();
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     kovra::common::UniqueFileHandle out(CreateFileW(outputFile.c_str(), GENERIC_WRITE,
@@ -143,6 +143,7 @@ std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std:
     kovra::common::UniqueFileHandle in(
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     std::wstring line = L"\"" + VrekPath() + L"\" " + args;
+    if (viaCmd) line = L"cmd /d /s /c \"" + line + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -151,7 +152,8 @@ std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std:
     si.hStdError = out.Get();
     PROCESS_INFORMATION pi = {};
     if (out && in &&
-        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, directory, &si, &pi)) {
+        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, viaCmd ? CREATE_NO_WINDOW : DETACHED_PROCESS, nullptr,
+                       directory, &si, &pi)) {
         kovra::common::UniqueHandle thread(pi.hThread);
         kovra::common::UniqueHandle launcher(pi.hProcess);
         if (WaitForSingleObject(launcher.Get(), 30000) == WAIT_OBJECT_0)

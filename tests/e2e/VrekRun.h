@@ -106,8 +106,12 @@ std::unique_ptr<Job> StartJob(const std::wstring& args, const wchar_t* directory
 // StartJob with the launcher's standard output and error on the file
 // `outputFile` (as `vrek ... > file` at a prompt gives them), not on a pipe.
 // The job's launcherOut is the file's text once the launcher has ended.
+// With `viaCmd` the launcher is started by a `cmd /c` that ends with it, in a
+// hidden console that goes with them: the job finds no console anywhere.
+// (A detached cmd would do, but under Wine the programs it starts lose
+// their redirected output.)
 std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std::wstring& outputFile,
-                                            const wchar_t* directory = nullptr);
+                                            const wchar_t* directory = nullptr, bool viaCmd = false);
 
 // The real daemon table, mapped without the mutex and without sweeping, as
 // an outside observer (and the manager's signal writes) sees it.

@@ -142,7 +142,7 @@ TEST(Faults, ACommandKilledFromOutsideIsReportedWithTheStatusItWasGiven) {
 // task's writes fail. A folder cannot be removed under an open file here
 // (Windows refuses it, and under Wine the Unix file would live on), so the
 // target is a named pipe whose reader leaves: the same failed write.
-TEST(Faults, AnOutputTargetThatGoesAwayMidWriteIsReportedAndTheTaskStillEnds) {
+TEST(Faults, AnOutputTargetThatGoesAwayMidWriteLeavesTheOtherFileAloneAndTheTaskStillEnds) {
     testsupport::TempDir dir;
     const std::wstring pipeName = L"\\\\.\\pipe\\" + testsupport::UniqueName(L"out");
     HANDLE pipe =
@@ -163,11 +163,12 @@ TEST(Faults, AnOutputTargetThatGoesAwayMidWriteIsReportedAndTheTaskStillEnds) {
     const DWORD gone = GetTickCount();
     EXPECT_EQ(0u, job->Wait(300000)) << "the task hangs, or lost its command's status";
     const double seconds = (GetTickCount() - gone) / 1000.0;
-    const std::string report = testsupport::ReadFileBytes(dir.File(L"e.txt"));
-    EXPECT_EQ(0u, report.find(testsupport::ToCodePage(L"ファイルに書き込めませんでした: " + pipeName + L" (", CP_ACP)))
-        << report;
+    // The report is for the prompt's console (this test has none to show
+    // it): never in a file that holds the command's output.
+    const std::string errors = testsupport::ReadFileBytes(dir.File(L"e.txt"));
+    EXPECT_EQ(std::string::npos, errors.find(testsupport::ToCodePage(pipeName, CP_ACP))) << errors;
     stress::Figure(
-        "an --out target went away after %llu of %llu bytes: reported on the error stream, the task ended "
+        "an --out target went away after %llu of %llu bytes: nothing written into the error file, the task ended "
         "%.1f s later with the command's status",
         static_cast<unsigned long long>(received), static_cast<unsigned long long>(bytes), seconds);
 }

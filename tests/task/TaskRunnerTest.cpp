@@ -64,7 +64,7 @@ TEST_CHILD(bindout) {
     if (!bound) return 3;
     fwrite("bytes\0\n", 1, 7, stdout);
     _putws(L"wide");
-    vrek::PrintPrompt();
+    vrek::PrintPromptTo(stdout);
     fflush(stdout);
     // The standard handle follows the stream: a command started with
     // inherited handles writes to the same file.
@@ -334,5 +334,63 @@ TEST_CHILD(parentof) {
     DWORD size = MAX_PATH;
     BOOL ok = QueryFullProcessImageNameW(parent, 0, path, &size);
     CloseHandle(parent);
-    return ok && std::wstring(path, size) == testsupport::SelfPath() ? 0 : 4;
+    if (!ok || std::wstring(path, size) != testsupport::SelfPath()) return 4;
+    // The chain of ancestors starts with the same parent.
+    const std::vector<unsigned long> ancestors = vrek::GetAncestorIds(GetCurrentProcessId(), 8);
+    return !ancestors.empty() && ancestors.front() == parents.First() ? 0 : 5;
+}
+
+TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolder) {
+    struct {
+        const wchar_t* argument;
+        std::vector<unsigned long> prompts;
+        std::vector<unsigned long> others;
+        const wchar_t* folder;
+    } cases[] = {
+        {L"--pid-task--12", {12}, {}, L""},
+        {L"--pid-task--12,34;56,78|C:\\a b\\", {12, 34}, {56, 78}, L"C:\\a b\\"},
+        {L"--pid-task--12;56", {12}, {56}, L""},
+        {L"--pid-task--12|Z:\\w|x", {12}, {}, L"Z:\\w|x"},
+        {L"--pid-task--12,x,34", {12}, {}, L""},
+        {L"--pid-task--", {}, {}, L""},
+    };
+    for (const auto& c : cases) {
+        const vrek::TaskArgument parsed = vrek::ParseTaskArgument(c.argument);
+        EXPECT_EQ(c.prompts, parsed.prompts) << testsupport::Narrow(c.argument);
+        EXPECT_EQ(c.others, parsed.others) << testsupport::Narrow(c.argument);
+        EXPECT_EQ(std::wstring(c.folder), parsed.startFolder) << testsupport::Narrow(c.argument);
+    }
+    // Composed, it is one last argument from which the prompt's id is read.
+    const vrek::TaskArgument task{{7, 8}, {9}, L"C:\\with space\\"};
+    const std::vector<std::wstring> split = testsupport::SplitArguments(L"x " + vrek::ComposeTaskArgument(task));
+    ASSERT_EQ(2u, split.size());
+    std::vector<wchar_t*> argv{const_cast<wchar_t*>(L"vrek"), const_cast<wchar_t*>(split[1].c_str())};
+    EXPECT_EQ(7, vrek::ParseTaskPid(argv.data(), 2));
+    const vrek::TaskArgument back = vrek::ParseTaskArgument(split[1].c_str());
+    EXPECT_EQ(task.prompts, back.prompts);
+    EXPECT_EQ(task.others, back.others);
+    EXPECT_EQ(task.startFolder, back.startFolder);
+}
+
+// The redrawn prompt shows the prompt's own folder: read from its process,
+// a `cd` typed there included.
+TEST(ProcessQueries, AProcesssCurrentFolderIsReadFromItAsItChanges) {
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryW(dir.File(L"sub dir").c_str(), nullptr));
+    testsupport::PipedProcess shell;
+    ASSERT_TRUE(shell.Start(L"cmd.exe /d /q /k", dir.Path().c_str()));
+    auto folderIs = [&](const std::wstring& folder) {
+        return testsupport::WaitUntil(
+            [&] {
+                const std::wstring read = vrek::ReadProcessCurrentDirectory(shell.Pid());
+                return CompareStringOrdinal(read.c_str(), -1, folder.c_str(), -1, TRUE) == CSTR_EQUAL;
+            },
+            10000);
+    };
+    EXPECT_TRUE(folderIs(dir.Path())) << testsupport::Narrow(vrek::ReadProcessCurrentDirectory(shell.Pid()));
+    ASSERT_TRUE(shell.Write("cd \"sub dir\"\r\n"));
+    EXPECT_TRUE(folderIs(dir.File(L"sub dir")));
+    ASSERT_TRUE(shell.Write("exit\r\n"));
+    shell.Wait();
+    EXPECT_EQ(L"", vrek::ReadProcessCurrentDirectory(shell.Pid())) << "a process that is gone";
 }

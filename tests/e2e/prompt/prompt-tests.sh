@@ -22,8 +22,9 @@ wait_gone() { wait_for "${2:-20}" no_process "$1"; }
 prompt=$(winpath "$build")">"
 
 # --- A job at the prompt: the prompt comes back, then the output, the result
-# line and the redrawn prompt.
+# line and the redrawn prompt. vrek is found on PATH, as a user installs it.
 start_prompt "$build" || fail "cmd.exe did not show its prompt"
+type_line "set PATH=$(winpath "$build");%PATH%"
 type_line "vrek cmd /c echo hello"
 if wait_pane "job: [0-9]+ started" && wait_pane "job [0-9]+: result 0"; then
     text=$(pane)
@@ -85,13 +86,68 @@ if wait_pane "job: [0-9]+ started"; then
     pkill -f -- "child=stubborn.*30017"
 fi
 
+# --- The redrawn prompt is the prompt's own folder, read as the job ends: a
+# `cd` typed while the job runs shows, and --dir moves the job alone.
+clear_screen
+moved="$(winpath "$workdir")\\cd target"
+mkdir -p "$workdir/cd target" "$workdir/with space"
+type_line "vrek --delay 2 --task cmd /c echo after-cd"
+wait_pane "job: [0-9]+ started"
+type_line "cd /d \"$moved\""
+if wait_pane "job [0-9]+: result 0" && wait_last "$moved>"; then
+    pass "a cd typed while the job ran shows in the redrawn prompt"
+else
+    fail "redrawn prompt after cd: $(pane | tail -n 3)"
+fi
+clear_screen
+type_line "vrek --dir \"$(winpath "$workdir")\\with space\" --task cmd /c echo in-dir"
+if wait_pane "job [0-9]+: result 0" && wait_last "$moved>"; then
+    pass "--dir moves the job, not the redrawn prompt"
+else
+    fail "redrawn prompt after --dir: $(pane | tail -n 3)"
+fi
+
+# --- `cmd /c vrek ...`: the prompt that started the launcher ends at once;
+# the job takes the console of the prompt the user sees.
+clear_screen
+type_line "cmd /c vrek --delay 1 --task cmd /c echo via-cmd-c"
+if wait_pane "job [0-9]+: result 0"; then
+    pane | grep -qx "via-cmd-c" && pass "cmd /c vrek: the output reaches the console" ||
+        fail "cmd /c vrek: output missing: $(pane)"
+    wait_last "$moved>" && pass "cmd /c vrek: the prompt the user sees is redrawn" ||
+        fail "cmd /c vrek: last line $(pane | tail -n 1)"
+else
+    fail "cmd /c vrek: no result line: $(pane)"
+fi
+
 type_line "exit"
+tmux kill-session -t "$session" 2>/dev/null
+
+# --- In the Japanese locale (ANSI code page 932) relayed Shift_JIS text and
+# the Japanese reports reach the console. Wine's C runtime refuses narrow
+# non-ASCII text to a console: the bytes go to the console handle instead.
+if LANG=ja_JP.UTF-8 start_prompt "$build"; then
+    clear_screen
+    type_line "vrek cmd /c echo 日本語の出力"
+    if wait_pane "job [0-9]+: result 0"; then
+        pane | grep -qx "日本語の出力" && pass "cp932: Japanese output relayed to the console" ||
+            fail "cp932: Japanese output missing: $(pane)"
+    else
+        fail "cp932: no result line: $(pane)"
+    fi
+    type_line "vrek --out no-such-dir\\x.txt --task cmd /c echo x"
+    wait_pane "ファイルを開けませんでした: .*no-such-dir\\\\x\\.txt \\(" &&
+        pass "cp932: the Japanese report reaches the console" || fail "cp932: no report: $(pane)"
+    type_line "exit"
+else
+    fail "cmd.exe did not show its prompt in the Japanese locale"
+fi
 tmux kill-session -t "$session" 2>/dev/null
 
 # --- Exact text, with cmd.exe kept busy so that its input line is not
 # redrawn over the job's output (a Wine console trait).
 log="$workdir/script.log"
-script -qfec "WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$WINE64' cmd /c \"vrek.exe cmd /c echo exact & test_e2e.exe --child=emit sleep:4000\"" "$log" >/dev/null 2>&1
+script -qfec "WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all '$WINE64' cmd /c \"vrek.exe cmd /c echo exact& test_e2e.exe --child=emit sleep:4000\"" "$log" >/dev/null 2>&1
 # Wine's terminal console moves the cursor instead of writing blanks.
 clean=$(perl -pe 's/\e\[(\d*)C/" " x ($1 || 1)/ge; s/\e\[[0-9;?]*[A-Za-z]//g; s/\e\][^\a]*\a//g' "$log" |
     tr -d '\r' | grep -v '^Script \(started\|done\)')
