@@ -133,8 +133,8 @@ std::wstring ReadCurrentDirectoryFrom(const void* parameters, MemoryReader read,
     ProcessParametersLayout params = {};
     if (!read(context, parameters, &params, sizeof params)) return std::wstring();
     const UNICODE_STRING& path = params.CurrentDirectoryPath;
-    // A length that is odd or beyond what any path holds is not a path.
-    if (!path.Buffer || path.Length == 0 || path.Length % 2 || path.Length > PATH_UNITS * 2) return std::wstring();
+    // An odd length is not a path (a 16-bit length cannot exceed the longest path).
+    if (!path.Buffer || path.Length == 0 || path.Length % 2) return std::wstring();
     std::wstring folder(path.Length / 2, L'\0');
     if (!read(context, path.Buffer, &folder[0], path.Length)) return std::wstring();
     folder.resize(wcsnlen(folder.c_str(), folder.size()));
