@@ -9,8 +9,9 @@
 //    file with blocking 64 KiB ReadFile/WriteFile. Also the writer writing
 //    --out itself through --flush2.
 // 2. Idle cost: CPU of a task whose command sleeps, over 10 s, in relay,
-//    --flush, --daemon and pass-through (--flush2) modes, and after the
-//    command ended while a grandchild holds its pipes; the task's own
+//    --flush, --daemon and pass-through (--flush2) modes, after the
+//    command ended while a grandchild holds its pipes, and while the task
+//    waits out a --delay of ten minutes (a delayed daemon); the task's own
 //    (GetProcessTimes) and, under Wine when scripts/bench names it in
 //    VREK_WINESERVER_PID, the wineserver's share.
 // 3. Peak working set of a task relaying 512 MiB without --flush, above
@@ -220,7 +221,7 @@ double WineserverBackground() {
 // per task: several at once lift their share of the wineserver above its
 // background, which is measured just before and taken off.
 IdleCost MeasureIdle(const std::wstring& vrek, const std::wstring& mode, const std::wstring& command,
-                     const std::wstring& directory, int count, DWORD windowMs = kIdleWindowMs) {
+                     const std::wstring& directory, int count, DWORD windowMs = kIdleWindowMs, bool end = false) {
     IdleCost cost;
     const double background = windowMs > 0 ? WineserverBackground() : -1;
     std::vector<HANDLE> tasks;
@@ -257,6 +258,7 @@ IdleCost MeasureIdle(const std::wstring& vrek, const std::wstring& mode, const s
     if (GetProcessMemoryInfo(tasks[0], &memory, sizeof memory))
         cost.workingSetMiB = static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20);
     for (HANDLE task : tasks) {
+        if (end) TerminateProcess(task, 99);  // still in its delay
         WaitForSingleObject(task, 60000);
         CloseHandle(task);
     }
@@ -404,6 +406,7 @@ void IdleSection(Run& run) {
         const wchar_t* mode;
         const std::wstring& command;
         int tasks;
+        bool delayed = false;  // the tasks are still waiting out their delay: ended after the window
     } idles[] = {
         {L"relay", L"--nul", sleeper, kIdleTasks},
         {L"--flush", L"--nul --flush", sleeper, kIdleTasks},
@@ -412,6 +415,7 @@ void IdleSection(Run& run) {
         {L"grandchild", L"--nul", orphan, kIdleTasks},
         // A task that spins is held back by the others on one CPU: alone.
         {L"grandchild 1", L"--nul", orphan, 1},
+        {L"--delay 600", L"--nul --daemon --delay 600", sleeper, kIdleTasks, true},
     };
     wprintf(
         L"idle cost over %lu s of %d tasks at once (1 where said), per task: CPU of one core, the task + its "
@@ -420,7 +424,8 @@ void IdleSection(Run& run) {
     fflush(stdout);
     for (const auto& idle : idles) {
         for (size_t i = 0; i < run.builds.size(); ++i) {
-            const IdleCost cost = MeasureIdle(run.builds[i].vrek, idle.mode, idle.command, run.dir, idle.tasks);
+            const IdleCost cost = MeasureIdle(run.builds[i].vrek, idle.mode, idle.command, run.dir, idle.tasks,
+                                              kIdleWindowMs, idle.delayed);
             const double total = cost.task + (cost.server > 0 ? cost.server : 0);
             wprintf(L"  %-13ls %-7ls task %6.2f %%  wineserver %6.2f %%  together %6.2f %% (%ls)\n", idle.name,
                     run.builds[i].label.c_str(), cost.task, cost.server, total, Verdict(total < 0.3));

@@ -65,6 +65,15 @@ std::wstring ComposeTaskArgument(const TaskArgument& argument) {
     return QuoteArgument(C_WString(text.c_str()), false).GetString();
 }
 
+unsigned long StartProcess(C_Process& process, const wchar_t* commandLine, const wchar_t* arguments, int show,
+                           int flags, const wchar_t* directory) {
+    for (int attempt = 1;; ++attempt) {
+        const unsigned long pid = process.Run(commandLine, arguments, show, flags, 0, nullptr, directory);
+        if (pid != kovra::NO_PROCESS || attempt == 3 || GetLastError() != ERROR_INTERNAL_ERROR) return pid;
+        Sleep(50);
+    }
+}
+
 namespace {
 
 // One stream's redirect in pass-through mode: the file of a file target,
@@ -182,7 +191,7 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
     if (program.IndexOf(L' ') >= 0) program = C_WString(L"\"") + program + L"\"";
     const wchar_t* directory = settings.workDir.Empty() ? nullptr : settings.workDir.GetString();
 
-    unsigned long pid = process.Run(program.GetString(), arguments.GetString(), 0, flags, 0, nullptr, directory);
+    unsigned long pid = StartProcess(process, program.GetString(), arguments.GetString(), 0, flags, directory);
     if (pid == kovra::NO_PROCESS) {
         wprintf(L"job error.");
         return 1;

@@ -1,6 +1,7 @@
 #include "tool/TaskRunner.h"
 
 #include <windows.h>
+#include <versionhelpers.h>
 
 #include <conio.h>
 #include <io.h>
@@ -44,26 +45,31 @@ C_WString DatePrefix() {
                               now.wMinute, now.wSecond);
 }
 
+// A delay is waited out in pieces no longer than this: the 32-bit tick
+// difference of each stays exact, and the 64-bit sum with it.
+const DWORD kLongestWaitPiece = 3600000;
+
 void WaitOutDelay(TaskContext& context) {
     const double delay = context.settings.delaySeconds;
     if (!(delay > 0)) return;
     if (context.record) SetTaskState(context.record, TASK_STATE_SLEEP);
     timeBeginPeriod(1);
     // Counted in 64 bits from the task's start, so that a delay beyond the
-    // 49.7 days of the millisecond tick still waits its full length.
+    // 49.7 days of the millisecond tick still waits its full length. The
+    // task sleeps on the stop event for the time that is left: a delayed
+    // task costs nothing, and a stop request still ends the wait at once.
     const double ms = delay * 1000.0;
     const uint64_t wait = ms >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(ms);
     uint64_t waited = 0;
     DWORD last = context.startTick;
-    if (!StopFlagSet()) {
-        for (;;) {
-            DWORD now = timeGetTime();
-            waited += static_cast<DWORD>(now - last);
-            last = now;
-            if (waited >= wait) break;
-            Sleep(1);
-            if (StopFlagSet()) break;
-        }
+    while (!StopFlagSet()) {
+        const DWORD now = timeGetTime();
+        waited += static_cast<DWORD>(now - last);
+        last = now;
+        if (waited >= wait) break;
+        const uint64_t left = wait - waited;
+        const DWORD piece = left > kLongestWaitPiece ? kLongestWaitPiece : static_cast<DWORD>(left);
+        if (!g_stopEvent || WaitForSingleObject(g_stopEvent, piece) == WAIT_FAILED) Sleep(piece);
     }
     timeEndPeriod(1);
     if (context.record) SetTaskState(context.record, TASK_STATE_RUN);
@@ -156,12 +162,22 @@ OpenFailure SetUpStreams(TaskContext& context) {
 
 // The command was started suspended: it joins a job of the task's own
 // before it can start anything, so that a forced stop can end all it
-// started. Where the system refuses the job (the task itself runs in a job
-// that allows no nesting), the command runs without one, as it always could.
+// started. A child that asks to leave the job (CREATE_BREAKAWAY_FROM_JOB:
+// installers, updaters, service helpers) may; a Kill still ends all the
+// others. Where the system refuses the job (the task itself runs in a job
+// that allows no nesting), the command runs without one, as it always
+// could; so it does before Windows 8, where a process is in one job only
+// and a command that makes a job of its own would fail inside vrek's.
 // False, the command ended, when its thread cannot be resumed.
 bool JoinJobAndResume(TaskContext& context) {
-    kovra::common::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (job && AssignProcessToJobObject(job.Get(), context.process.GetHandle())) context.job = std::move(job);
+    if (IsWindows8OrGreater()) {
+        kovra::common::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+        if (job && SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+            AssignProcessToJobObject(job.Get(), context.process.GetHandle()))
+            context.job = std::move(job);
+    }
     kovra::common::UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, context.process.GetThreadId()));
     if (thread && ResumeThread(thread.Get()) != static_cast<DWORD>(-1)) return true;
     const DWORD error = GetLastError();
@@ -180,7 +196,7 @@ unsigned long StartCommand(TaskContext& context) {
     int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
     if (s.gui) {
         C_WString command = BuildCommandLine(s.taskLine, nullptr);
-        return context.process.Run(command.GetString(), L"", SW_SHOW, priorityBits, 0, nullptr, nullptr);
+        return StartProcess(context.process, command.GetString(), L"", SW_SHOW, priorityBits, nullptr);
     }
     int consoleFlag = 0;
     C_WString command = BuildCommandLine(s.taskLine, &consoleFlag);
@@ -188,7 +204,7 @@ unsigned long StartCommand(TaskContext& context) {
     if (s.flushMode != FLUSH_PASS_THROUGH)
         flags |= context.commandInputRedirected ? kovra::RUN_PIPE_OUT_ERR : kovra::RUN_PIPE_IN_OUT_ERR;
     if (consoleFlag == 1 || s.hide) flags |= kovra::RUN_KEEP_CONSOLE;
-    unsigned long pid = context.process.Run(command.GetString(), L"", 0, flags, 0, nullptr, nullptr);
+    unsigned long pid = StartProcess(context.process, command.GetString(), L"", 0, flags, nullptr);
     if (pid == kovra::NO_PROCESS) return pid;
     if (!JoinJobAndResume(context)) return kovra::NO_PROCESS;
     // The task never writes to the command's input: close it at once, so a
