@@ -49,6 +49,7 @@ void WriteAll(HANDLE handle, const std::string& bytes) {
 //   mixed:<seed>:<bytes>       e2e::MixedStreams, each piece to its stream
 //   sleep:<ms>                 pause
 //   touch:<path>               create that file (a sign of life)
+//   await:<path>               wait (up to a minute) until that file exists
 //   exit:<code>                end with that status
 TEST_CHILD(emit) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -79,6 +80,8 @@ TEST_CHILD(emit) {
             for (const auto& piece : e2e::MixedStreams(seed, bytes)) WriteAll(piece.first ? err : out, piece.second);
         } else if (step.compare(0, 6, L"touch:") == 0) {
             testsupport::WriteFileBytes(step.substr(6), "");
+        } else if (step.compare(0, 6, L"await:") == 0) {
+            testsupport::WaitUntil([&] { return testsupport::FileExists(step.substr(6)); }, 60000);
         } else if (step.compare(0, 5, L"exit:") == 0) {
             return static_cast<int>(wcstol(step.c_str() + 5, nullptr, 10));
         }
@@ -118,7 +121,8 @@ TEST_CHILD(orphan) {
 // Starts argv[1] helpers (this program as "stubborn") that know nothing of
 // vrek, writes its own pid and theirs into the file argv[0], and lives until
 // it is killed, ignoring console control events as they do (or, with argv[2]
-// "end", ends at once and leaves them running).
+// "end", ends at once and leaves them running; with "hold", the same with
+// helpers that hold its standard handles).
 TEST_CHILD(family) {
     if (argc < 1) return 2;
     SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
@@ -127,7 +131,15 @@ TEST_CHILD(family) {
     for (long n = argc > 1 ? wcstol(argv[1], nullptr, 10) : 0; n > 0; --n) {
         helpers.push_back(std::make_unique<testsupport::ChildProcess>());
         // No helper outlives a broken test by much.
-        if (!helpers.back()->Start(testsupport::ChildCommand(L"stubborn", L"120000"))) return 4;
+        const std::wstring helper = testsupport::ChildCommand(L"stubborn", L"120000");
+        if (argc > 2 && std::wstring(argv[2]) == L"hold") {
+            // On this program's standard handles: the task's pipes stay open.
+            const DWORD pid = testsupport::StartWithOurStdHandles(helper);
+            if (!pid) return 4;
+            pids += " " + std::to_string(pid);
+            continue;
+        }
+        if (!helpers.back()->Start(helper)) return 4;
         pids += " " + std::to_string(helpers.back()->Pid());
     }
     // Whole or not at all: the test reads the file as soon as it exists.
@@ -139,7 +151,45 @@ TEST_CHILD(family) {
         for (auto& helper : helpers) helper->Close();
         return 0;
     }
+    if (argc > 2 && std::wstring(argv[2]) == L"hold") return 0;
     Sleep(120000);
+    return 0;
+}
+
+// Starts `cmd /c exit 7` asking to leave the job it runs in, then
+// `cmd /c exit 3` in a job of its own (nested in any job it runs in), and
+// reports how each went: what an installer or updater does.
+TEST_CHILD(breakaway) {
+    (void)argc;
+    (void)argv;
+    std::string report;
+    auto run = [&report](const wchar_t* command, DWORD flags, HANDLE job) {
+        std::vector<wchar_t> line(command, command + wcslen(command) + 1);
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags | CREATE_SUSPENDED, nullptr, nullptr,
+                            &si, &pi)) {
+            report += "error " + std::to_string(GetLastError()) + "\n";
+            return;
+        }
+        if (job && !AssignProcessToJobObject(job, pi.hProcess))
+            report += "no job " + std::to_string(GetLastError()) + ", ";
+        ResumeThread(pi.hThread);
+        WaitForSingleObject(pi.hProcess, 30000);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        report += "exit " + std::to_string(code) + "\n";
+    };
+    report += "breakaway: ";
+    run(L"cmd /c exit 7", CREATE_BREAKAWAY_FROM_JOB, nullptr);
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    report += "own job: ";
+    run(L"cmd /c exit 3", 0, job);
+    if (job) CloseHandle(job);
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), report);
     return 0;
 }
 

@@ -158,9 +158,15 @@ DWORD RunBatch(const std::wstring& batch, const std::wstring& directory) {
     si.hStdOutput = log.Get();
     si.hStdError = log.Get();
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory.c_str(), &si,
-                        &pi))
-        return 0xFFFFFFFF;
+    // Wine now and then fails a process's start-up with ERROR_INTERNAL_ERROR
+    // (the new process died while it was being set up); vrek tries again
+    // then, and so does this harness for its own runs of cmd.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory.c_str(), &si,
+                           &pi))
+            break;
+        if (attempt == 3 || GetLastError() != ERROR_INTERNAL_ERROR) return 0xFFFFFFFF;
+    }
     kovra::common::UniqueHandle thread(pi.hThread);
     kovra::common::UniqueHandle process(pi.hProcess);
     DWORD code = 0xFFFFFFFF;

@@ -61,6 +61,7 @@ TEST_F(Daemons, ACommandThatIgnoresTermIsMarkedAndThenKilled) {
     // vrek-shortwatch.exe is vrek with the three-minute mark at two seconds.
     e2e::Job& job = Start(L"--nul --daemon --task " + ChildTask(L"stubborn", L"60000"), L"vrek-shortwatch.exe");
     ASSERT_TRUE(WaitForState(job.pid, TASK_STATE_RUN)) << job.launcherOut;
+    const DWORD signalled = GetTickCount();
     SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_TERM);
     EXPECT_TRUE(WaitForState(job.pid, TASK_STATE_SIGNAL, 5000));
     EXPECT_TRUE(job.Running());
@@ -72,6 +73,8 @@ TEST_F(Daemons, ACommandThatIgnoresTermIsMarkedAndThenKilled) {
         },
         10000));
     EXPECT_EQ(TASK_STATE_ZRUN, GetTaskState(view.RecordOf(job.pid))) << "a running command is suspended";
+    // The watch started after the signal was written: no sooner than its mark.
+    EXPECT_GE(GetTickCount() - signalled, 2000u) << "suspended before the watch's mark";
     SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
     EXPECT_EQ(2u, job.Wait(15000));
     EXPECT_EQ(nullptr, view.RecordOf(job.pid));
@@ -143,6 +146,21 @@ TEST_F(Daemons, KillEndsWhatTheCommandStartedToo) {
     SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
     EXPECT_EQ(2u, job.Wait(15000));
     EXPECT_TRUE(command.AllEnd(10000)) << "the helper lives on";
+}
+
+// The command ended by itself, but a helper it left keeps the task's pipes:
+// a Kill then ends the helper with the task.
+TEST_F(Daemons, AKillAfterTheCommandEndedStillEndsWhatItLeftInItsJob) {
+    testsupport::TempDir dir;
+    e2e::Job& job = Start(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(L"pids.txt"), 1) + L" hold");
+    e2e::Family command(dir.File(L"pids.txt"));
+    ASSERT_NE(nullptr, command.Member(1));
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(command.Member(0), 15000));
+    ASSERT_TRUE(job.Running()) << "the helper holds the pipes";
+    SetTaskSignal(view.RecordOf(job.pid), TASK_SIGNAL_KILL);
+    EXPECT_EQ(2u, job.Wait(15000));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(command.Member(1), 10000))
+        << "the helper lives on";
 }
 
 TEST_F(Daemons, ACommandThatEndsByItselfLeavesWhatItStartedAlone) {

@@ -126,6 +126,21 @@ TEST(Jobs, FlushWritesEveryPass) {
     EXPECT_EQ("one\ntwo\n", ReadFileBytes(dir.File(L"o.txt")));
 }
 
+TEST(Jobs, ALineReachesTheFileWhileTheCommandWaits) {
+    TempDir dir;
+    // The command writes one line and then waits for the test: that line must
+    // not wait for a later read, the pipe's end or a full buffer.
+    auto job =
+        StartJob(L"--nologo --out o.txt --task " +
+                     ChildTask(L"emit", L"o:" + Hex("one\n") + L" await:" + dir.File(L"go") + L" o:" + Hex("two\n")),
+                 dir.Path().c_str());
+    ASSERT_NE(0u, job->pid);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return ReadFileBytes(dir.File(L"o.txt")) == "one\n"; }, 20000));
+    testsupport::WriteFileBytes(dir.File(L"go"), "");
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("one\ntwo\n", ReadFileBytes(dir.File(L"o.txt")));
+}
+
 TEST(Jobs, Flush2LetsTheCommandWriteTheFilesTheLauncherCreated) {
     TempDir dir;
     testsupport::WriteFileBytes(dir.File(L"o.txt"), "old content that must go");
@@ -149,6 +164,15 @@ TEST(Jobs, GuiCommandsAreNotWaitedFor) {
     auto job = StartJob(L"--delay 0.3 --gui --out o.txt --task " + ChildTask(L"window", L"4000"), dir.Path().c_str());
     EXPECT_EQ(259u, job->Wait());
     EXPECT_TRUE(e2e::IsResultLine(ReadFileBytes(dir.File(L"o.txt")), job->pid, 259));
+}
+
+// A command that starts a child outside its job (an installer, an updater)
+// or makes a job of its own works as it does typed at the prompt.
+TEST(Jobs, ACommandMayLetAChildLeaveTheJobOrMakeAJobOfItsOwn) {
+    TempDir dir;
+    auto job = StartJob(L"--delay 0.3 --nologo --out o.txt --task " + ChildTask(L"breakaway"), dir.Path().c_str());
+    EXPECT_EQ(0u, job->Wait());
+    EXPECT_EQ("breakaway: exit 7\nown job: exit 3\n", ReadFileBytes(dir.File(L"o.txt")));
 }
 
 TEST(Jobs, DelayCountsFromTheTasksStart) {

@@ -112,3 +112,21 @@ TEST(CommandLine, TheCommandStartsWhereTheRuntimeFoundItsFirstElement) {
     for (auto& a : storage) argv.push_back(&a[0]);
     EXPECT_STREQ(L"\"a b\" c\\ \"\"", vrek::CommandTextFrom(nullptr, argv.data(), 4, 1).GetString());
 }
+
+// Every built-in of the table goes through cmd, whatever its letter case.
+TEST(CommandLine, EveryBuiltinOfTheTableRunsThroughCmd) {
+    const wchar_t* const names[] = {L"dir", L"type",  L"del",  L"rmdir", L"cd",   L"chdir", L"date", L"time",
+                                    L"if",  L"echo",  L"sort", L"set",   L"tree", L"chcp",  L"copy", L"ftype",
+                                    L"md",  L"mkdir", L"mode", L"move",  L"ver",  L"vol"};
+    for (const wchar_t* name : names) {
+        for (std::wstring word : {std::wstring(name), std::wstring(name) + L"\tx"}) {
+            word[0] = static_cast<wchar_t>(towupper(word[0]));
+            int flag = 0;
+            EXPECT_EQ(vrek::ROUTE_BUILTIN, vrek::RouteOf(C_WString(word.c_str()), &flag)) << testsupport::Narrow(word);
+            EXPECT_EQ(1, flag);
+            EXPECT_EQ(Cmd() + L"\"" + word + L"\"",
+                      vrek::BuildCommandLine(C_WString(word.c_str()), nullptr).GetString());
+        }
+    }
+    EXPECT_EQ(vrek::ROUTE_PROGRAM, vrek::RouteOf(C_WString(L"dirx"), nullptr));
+}

@@ -178,6 +178,14 @@ TEST(Relay, EmitPendingWritesWholeLinesByCountAndKeepsTheRest) {
                                        ReadFileBytes(dir.File(L"o.txt"))));
 }
 
+TEST(Relay, ALineWithoutItsEndIsHeldUpTo10240BytesAndWrittenPastThem) {
+    const std::string held(10240, 'z');
+    const std::string past(10241, 'z');
+    EXPECT_EQ(0u, vrek::LinesReadyToWrite(held.data(), held.size()));
+    EXPECT_EQ(past.size(), vrek::LinesReadyToWrite(past.data(), past.size()));
+    EXPECT_EQ(3u, vrek::LinesReadyToWrite("ab\ncd", 5));
+}
+
 TEST(Console, TheControlHandlerRequestsAStopForTheFourEventsAndTakesAll) {
     const DWORD stopping[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT};
     for (DWORD type : stopping) {
