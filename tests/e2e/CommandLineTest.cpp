@@ -150,26 +150,10 @@ DWORD RunBatch(const std::wstring& batch, const std::wstring& directory) {
                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     kovra::common::UniqueFileHandle in(
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
-    std::wstring line = L"cmd /d /c \"" + batch + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in.Get();
-    si.hStdOutput = log.Get();
-    si.hStdError = log.Get();
-    PROCESS_INFORMATION pi = {};
-    // Wine now and then fails a process's start-up with ERROR_INTERNAL_ERROR
-    // (the new process died while it was being set up); vrek tries again
-    // then, and so does this harness for its own runs of cmd.
-    for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, directory.c_str(), &si,
-                           &pi))
-            break;
-        if (attempt == 3 || GetLastError() != ERROR_INTERNAL_ERROR) return 0xFFFFFFFF;
-    }
-    kovra::common::UniqueHandle thread(pi.hThread);
-    kovra::common::UniqueHandle process(pi.hProcess);
+    kovra::common::UniqueHandle process = testsupport::StartWithHandles(
+        L"cmd /d /c \"" + batch + L"\"", in.Get(), log.Get(), log.Get(), CREATE_NO_WINDOW, directory.c_str());
     DWORD code = 0xFFFFFFFF;
+    if (!process) return code;
     if (WaitForSingleObject(process.Get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.Get(), &code);
     return code;
 }

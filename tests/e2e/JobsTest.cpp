@@ -12,21 +12,12 @@
 #include "support/TestSupport.h"
 
 using e2e::ChildTask;
+using e2e::Hex;
 using e2e::StartJob;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 
 namespace {
-
-std::wstring Hex(const std::string& bytes) {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
 
 // The file's text before the result line, and the result line (which
 // follows the command's last text directly, even one without a line end).

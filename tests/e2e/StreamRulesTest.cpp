@@ -14,17 +14,11 @@
 #include "support/TestSupport.h"
 
 using e2e::ChildTask;
+using e2e::Hex;
 using testsupport::ReadFileBytes;
 using testsupport::TempDir;
 
 namespace {
-
-std::wstring Hex(const std::string& bytes) {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (unsigned char c : bytes) hex += std::wstring{digits[c >> 4], digits[c & 15]};
-    return hex;
-}
 
 // A result line with this status, as a pattern (passed through, the line
 // end is the text-mode one).
@@ -53,16 +47,9 @@ std::unique_ptr<e2e::Job> StartBehindHiddenPrompt(const std::wstring& args, cons
                                                     &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::wstring line =
         L"cmd /d /s /c \"\"" + e2e::VrekPath() + L"\" " + args + L" & " + ChildTask(L"emit", L"sleep:4000") + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out.Get();
-    si.hStdError = out.Get();
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, dir.c_str(), &si, &pi))
-        return job;
-    CloseHandle(pi.hThread);
-    kovra::common::UniqueHandle prompt(pi.hProcess);
+    kovra::common::UniqueHandle prompt =
+        testsupport::StartWithHandles(line, nullptr, out.Get(), out.Get(), CREATE_NO_WINDOW, dir.c_str());
+    if (!prompt) return job;
     std::smatch match;
     const std::regex started("job: (\\d+) started");
     if (testsupport::WaitUntil(

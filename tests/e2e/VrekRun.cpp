@@ -65,6 +65,13 @@ std::wstring ChildTask(const wchar_t* name, const std::wstring& args) {
     return line;
 }
 
+std::wstring Hex(const std::string& bytes) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring hex;
+    for (unsigned char c : bytes) hex += std::wstring{digits[c >> 4], digits[c & 15]};
+    return hex;
+}
+
 std::wstring FamilyTask(const std::wstring& pidFile, int helpers, bool end) {
     return ChildTask(L"family", pidFile + L" " + std::to_wstring(helpers) + (end ? L" end" : L""));
 }
@@ -144,18 +151,11 @@ std::unique_ptr<Job> StartJobWithOutputFile(const std::wstring& args, const std:
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
     std::wstring line = L"\"" + VrekPath() + L"\" " + args;
     if (viaCmd) line = L"cmd /d /s /c \"" + line + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = in.Get();
-    si.hStdOutput = out.Get();
-    si.hStdError = out.Get();
-    PROCESS_INFORMATION pi = {};
-    if (out && in &&
-        CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, viaCmd ? CREATE_NO_WINDOW : DETACHED_PROCESS, nullptr,
-                       directory, &si, &pi)) {
-        kovra::common::UniqueHandle thread(pi.hThread);
-        kovra::common::UniqueHandle launcher(pi.hProcess);
+    kovra::common::UniqueHandle launcher;
+    if (out && in)
+        launcher = testsupport::StartWithHandles(line, in.Get(), out.Get(), out.Get(),
+                                                 viaCmd ? CREATE_NO_WINDOW : DETACHED_PROCESS, directory);
+    if (launcher) {
         if (WaitForSingleObject(launcher.Get(), 30000) == WAIT_OBJECT_0)
             GetExitCodeProcess(launcher.Get(), &job->launcherExit);
     }

@@ -43,6 +43,9 @@ std::string ResultLinePattern(unsigned long job, int result, const char* lineEnd
 // This test program run as the named child, as a command for vrek's --task.
 std::wstring ChildTask(const wchar_t* name, const std::wstring& args = L"");
 
+// Bytes as the emit child's steps take them (o:<hex>, e:<hex>, ...).
+std::wstring Hex(const std::string& bytes);
+
 // This test program as the "family" child, for vrek's --task: it writes its
 // pid and those of `helpers` helpers into `pidFile` and lives until it is
 // killed (with `end`, it ends at once and leaves the helpers running).

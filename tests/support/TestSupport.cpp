@@ -93,22 +93,31 @@ TEST_CHILD(window) {
     return static_cast<int>(message.wParam);
 }
 
-DWORD StartWithOurStdHandles(const std::wstring& commandLine, DWORD creationFlags) {
+kovra::common::UniqueHandle StartWithHandles(std::wstring commandLine, HANDLE input, HANDLE output, HANDLE error,
+                                             DWORD creationFlags, const wchar_t* directory) {
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    // CreateProcessW needs a writable command line.
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
+    si.hStdInput = input;
+    si.hStdOutput = output;
+    si.hStdError = error;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, creationFlags, nullptr, nullptr, &si, &pi))
-        return 0;
+    for (int attempt = 1;; ++attempt) {
+        // CreateProcessW needs a writable command line (commandLine is our copy).
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, creationFlags, nullptr, directory, &si,
+                           &pi))
+            break;
+        if (attempt == 3 || GetLastError() != ERROR_INTERNAL_ERROR) return kovra::common::UniqueHandle();
+    }
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return pi.dwProcessId;
+    return kovra::common::UniqueHandle(pi.hProcess);
+}
+
+DWORD StartWithOurStdHandles(const std::wstring& commandLine, DWORD creationFlags) {
+    kovra::common::UniqueHandle process =
+        StartWithHandles(commandLine, GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                         GetStdHandle(STD_ERROR_HANDLE), creationFlags);
+    return process ? GetProcessId(process.Get()) : 0;
 }
 
 std::wstring SelfPath() {

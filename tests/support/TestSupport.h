@@ -121,6 +121,14 @@ private:
 RunResult RunCaptureInput(const std::wstring& commandLine, const std::string& input, DWORD timeoutMs = 30000,
                           const wchar_t* directory = nullptr);
 
+// Starts `commandLine` in `directory` (null: ours) with these standard
+// handles, inherited (null: none); its process handle, empty when it could
+// not start. Tried again, three times in all, only while Wine fails the
+// start-up with ERROR_INTERNAL_ERROR (the new process died while it was being
+// set up): the program itself never ran.
+kovra::common::UniqueHandle StartWithHandles(std::wstring commandLine, HANDLE input, HANDLE output, HANDLE error,
+                                             DWORD creationFlags, const wchar_t* directory = nullptr);
+
 // Starts `commandLine` with this process's standard handles, inherited (a
 // helper that holds a caller's pipes); its process id, or 0.
 DWORD StartWithOurStdHandles(const std::wstring& commandLine, DWORD creationFlags = 0);
