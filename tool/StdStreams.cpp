@@ -2,6 +2,7 @@
 
 #include "kovra/C_String.h"
 #include "kovra/common/UniqueHandle.h"
+#include "kovra/common/kovra_GetCurrentDirectory.h"
 
 #include <windows.h>
 
@@ -218,16 +219,11 @@ unsigned long LastWriteError(FILE* stream) {
 }
 
 void PrintPromptTo(FILE* stream, const C_WString& folder) {
-    if (!folder.Empty()) {
-        const kovra::C_String narrow = folder.ToString();
-        WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stream);
-    } else {
-        char directory[1024];
-        memset(directory, 0, sizeof directory);
-        DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-        if (n == 0 || n >= sizeof directory) return;
-        WriteBytes(directory, n, stream);
-    }
+    const C_WString shown = folder.Empty() ? kovra::common::kovra_GetCurrentDirectory() : folder;
+    if (shown.Empty()) return;
+    // In the ANSI code page, as the shell's own prompt is written.
+    const kovra::C_String narrow = shown.ToString();
+    WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stream);
     WriteBytes(">", 1, stream);
     fflush(stream);
 }

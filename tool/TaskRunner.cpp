@@ -140,7 +140,7 @@ OpenFailure SetUpStreams(TaskContext& context) {
             if (stream.which == STREAM_IN || passThrough) {
                 bound = true;
             } else if (stream.which == STREAM_ERR && s.outKind == TARGET_FILE && context.outWorks &&
-                       IsSameFile(reinterpret_cast<HANDLE>(_get_osfhandle(STREAM_OUT)), stream.target)) {
+                       IsSameFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout))), stream.target)) {
                 // One file on disk for both, however named: opened twice, each
                 // stream would write from offset 0 over the other.
                 bound = ShareStdStream(STREAM_ERR, STREAM_OUT);
@@ -213,29 +213,23 @@ unsigned long StartCommand(TaskContext& context) {
     return pid;
 }
 
-// The command could not be started: why, then the boot error line, so that
-// with several jobs running the user can tell which one failed.
-void ReportBootError(TaskContext& context, FILE* stream, DWORD error) {
+// A job that never ran: the line that says why, so that with several jobs
+// running the user can tell which one failed, then the boot error line.
+void ReportBootFailure(TaskContext& context, FILE* stream, const C_WString& why) {
     if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
-    WriteResultText(StartFailureMessage(context.settings.taskLine, error) + L"\n", stream);
+    WriteResultText(why + L"\n", stream);
     if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
     if (!context.consoleAllocated) PrintPromptTo(stream, PromptFolder(context));
     fflush(stream);
 }
 
-// A file target could not be opened: one line naming it and the system's
-// reason, then the boot error, through a stream that still works, else on
-// the prompt's console.
+// A file target could not be opened: reported through a stream that still
+// works, else on the prompt's console.
 void ReportOpenFailure(TaskContext& context, const OpenFailure& failure) {
     FILE* stream = context.outWorks ? stdout : context.errWorks ? stderr : nullptr;
     if (!stream && !context.consoleAllocated && AttachPromptConsole(context) && BindStdStream(STREAM_OUT, nullptr))
         stream = stdout;
-    if (!stream) return;
-    if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
-    WriteResultText(OpenFailureMessage(failure.failedFile, failure.failedError) + L"\n", stream);
-    if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
-    if (!context.consoleAllocated) PrintPromptTo(stream, PromptFolder(context));
-    fflush(stream);
+    if (stream) ReportBootFailure(context, stream, OpenFailureMessage(failure.failedFile, failure.failedError));
 }
 
 // Waits for the command's end on its process and the stop event; a task
@@ -272,7 +266,7 @@ int RunGuarded(TaskContext& context) {
     }
 
     if (StartCommand(context) == kovra::NO_PROCESS) {
-        ReportBootError(context, stdout, GetLastError());
+        ReportBootFailure(context, stdout, StartFailureMessage(context.settings.taskLine, GetLastError()));
         return 1;
     }
 
