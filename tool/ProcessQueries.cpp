@@ -128,25 +128,11 @@ QueryProcessFunction GetQueryProcess() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
 }
 
-std::wstring ReadCurrentDirectoryFrom(const void* parameters, MemoryReader read, void* context) {
-    if (!parameters) return std::wstring();
-    ProcessParametersLayout params = {};
-    if (!read(context, parameters, &params, sizeof params)) return std::wstring();
-    const UNICODE_STRING& path = params.CurrentDirectoryPath;
-    // An odd length is not a path (a 16-bit length cannot exceed the longest path).
-    if (!path.Buffer || path.Length == 0 || path.Length % 2) return std::wstring();
-    std::wstring folder(path.Length / 2, L'\0');
-    if (!read(context, path.Buffer, &folder[0], path.Length)) return std::wstring();
-    folder.resize(wcsnlen(folder.c_str(), folder.size()));
-    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
-
 namespace {
 
-bool ReadOther(void* process, const void* address, void* buffer, size_t size) {
+bool ReadOther(HANDLE process, const void* address, void* buffer, size_t size) {
     SIZE_T got = 0;
-    return ReadProcessMemory(static_cast<HANDLE>(process), address, buffer, size, &got) && got == size;
+    return ReadProcessMemory(process, address, buffer, size, &got) && got == size;
 }
 
 }  // namespace
@@ -160,8 +146,18 @@ std::wstring ReadProcessCurrentDirectory(unsigned long pid) {
     if (query(process.Get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
         return std::wstring();
     PEB peb = {};
-    if (!ReadOther(process.Get(), basic.PebBaseAddress, &peb, sizeof peb)) return std::wstring();
-    return ReadCurrentDirectoryFrom(peb.ProcessParameters, ReadOther, process.Get());
+    ProcessParametersLayout params = {};
+    if (!ReadOther(process.Get(), basic.PebBaseAddress, &peb, sizeof peb) || !peb.ProcessParameters ||
+        !ReadOther(process.Get(), peb.ProcessParameters, &params, sizeof params))
+        return std::wstring();
+    const UNICODE_STRING& path = params.CurrentDirectoryPath;
+    // An odd length is not a path (a 16-bit length cannot exceed the longest path).
+    if (!path.Buffer || path.Length == 0 || path.Length % 2) return std::wstring();
+    std::wstring folder(path.Length / 2, L'\0');
+    if (!ReadOther(process.Get(), path.Buffer, &folder[0], path.Length)) return std::wstring();
+    folder.resize(wcsnlen(folder.c_str(), folder.size()));
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return folder;
 }
 
 std::vector<unsigned long> GetConsoleProcessIds(size_t limit) {

@@ -53,10 +53,6 @@ bool IsTaskProcessGone(unsigned long pid);
 // process is gone or cannot be read. Without its trailing backslash, as a
 // prompt shows it, except for a drive's root (C:\).
 std::wstring ReadProcessCurrentDirectory(unsigned long pid);
-// The same, from a process's own parameters block read by `read`: the seam
-// for the tests. `read(address, buffer, size)` copies or fails.
-using MemoryReader = bool (*)(void* context, const void* address, void* buffer, size_t size);
-std::wstring ReadCurrentDirectoryFrom(const void* parameters, MemoryReader read, void* context);
 
 // The other processes of this process's console, the ones most recently
 // attached first (at most `limit`); none without a console.
