@@ -57,18 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
         BuildCase{L"", L"", false, 0, 0}, BuildCase{L"dir\t/w", L"\"dir\t/w\"", true, 1, 1},
         BuildCase{L"\"C:\\Program Files\\dir\" x", L"\"C:\\Program Files\\dir\" x", false, 0, 0},
         BuildCase{L"t", L"t", false, 0, 0}, BuildCase{L"echo.", L"echo.", false, 0, 0},
-        // What cmd's first reading left literal stays literal in its second.
-        BuildCase{L"del \"old&new.txt\"", L"\"del \"old&new.txt\"\"", true, 1, 1},
-        BuildCase{L"echo a&b x>y.txt a^b (c) |", L"\"echo a^&b x^>y.txt a^^b ^(c^) ^|\"", true, 1, 1},
-        BuildCase{L"echo %OS% \"%OS%\" \"a", L"\"echo %%cd:~,%OS%%cd:~,% \"%%cd:~,%OS%%cd:~,%\" \"a\"", true, 1, 1},
-        BuildCase{L"echo !x! \"<\"&", L"\"echo !x! \"<\"^&\"", true, 1, 1}));
-
-TEST(CommandLine, ALineEndIsRefusedOnlyWhereCmdWouldReadIt) {
-    EXPECT_FALSE(vrek::CanRunAsTyped(C_WString(L"echo a\nb")));
-    EXPECT_FALSE(vrek::CanRunAsTyped(C_WString(L"run.bat \"a\rb\"")));
-    EXPECT_TRUE(vrek::CanRunAsTyped(C_WString(L"prog.exe \"a\nb\"")));
-    EXPECT_TRUE(vrek::CanRunAsTyped(C_WString(L"echo a&b")));
-}
+        // What cmd's first reading left literal stays literal in its second
+        // (the stress suite's model and the command-line grid try many more).
+        BuildCase{L"echo %OS% \"a&b\" (c)", L"\"echo %%cd:~,%OS%%cd:~,% \"a&b\" ^(c^)\"", true, 1, 1}));
 
 // Where an element starts in the raw line, by the runtime's rules: quotes,
 // backslashes before quotes, doubled quotes, blanks and tabs, the program
@@ -80,7 +71,6 @@ TEST(CommandLine, TheCommandStartsWhereTheRuntimeFoundItsFirstElement) {
         int index;
         const wchar_t* text;  // from the element on; null: no position
     } cases[] = {
-        {L"vrek echo a", {L"vrek", L"echo", L"a"}, 1, L"echo a"},
         {L"\"C:\\a b\\vrek.exe\"\t--task  \"x\\\"y\" z ",
          {L"C:\\a b\\vrek.exe", L"--task", L"x\"y", L"z"},
          2,

@@ -114,37 +114,6 @@ TEST(LauncherParse, ArgumentsAfterTaskAreNeverSeenByTheOptionParser) {
     EXPECT_EQ(L"00001000000.00 \"--bogus --out\"", W(settings.taskLine));
 }
 
-// The launcher takes the command from its raw line, not from the words the
-// runtime split it into; one that cmd would run with a line end inside is
-// refused.
-TEST(LauncherParse, TheCommandIsTheUsersTextFromTheRawLine) {
-    struct {
-        const wchar_t* raw;
-        std::vector<std::wstring> args;  // as the runtime split `raw`
-        int result;
-        std::wstring taskLine;
-    } cases[] = {
-        {L"vrek echo \"a&b\"  x\t", {L"echo", L"a&b", L"x"}, 1, L"00001000000.00 \"echo \\\"a&b\\\"  x\t\""},
-        {L"\"C:\\my tools\\vrek.exe\" --out \"o dir\\\\\" --task del \"old&new.txt\"",
-         {L"--out", L"o dir\\", L"--task", L"del", L"old&new.txt"},
-         1,
-         L"04001000000.00 \"o dir\\\\\" \"del \\\"old&new.txt\\\"\""},
-        {L"vrek --task echo \"a\nb\"", {L"--task", L"echo", L"a\nb"}, 0, L""},
-        {L"vrek prog.exe \"a\nb\"", {L"prog.exe", L"a\nb"}, 1, L"00001000000.00 \"prog.exe \\\"a\nb\\\"\""},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::wstring> storage{L"vrek"};
-        storage.insert(storage.end(), c.args.begin(), c.args.end());
-        std::vector<wchar_t*> argv;
-        for (auto& a : storage) argv.push_back(&a[0]);
-        TaskSettings settings;
-        EXPECT_EQ(c.result, vrek::ParseCommandLine(argv.data(), static_cast<int>(argv.size()), settings, 0, c.raw))
-            << testsupport::Narrow(c.raw);
-        EXPECT_EQ(c.taskLine, W(settings.taskLine));
-        EXPECT_EQ(c.result ? L"" : L"コマンドに改行が含まれているため実行できません。", W(settings.errorMessage));
-    }
-}
-
 struct TaskCase {
     std::vector<std::wstring> args;
     int result;

@@ -355,8 +355,6 @@ TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolde
         std::vector<unsigned long> others;
         const wchar_t* folder;
     } cases[] = {
-        {L"--pid-task--12", {12}, {}, L""},
-        {L"--pid-task--12,34;56,78|C:\\a b\\", {12, 34}, {56, 78}, L"C:\\a b\\"},
         {L"--pid-task--12;56", {12}, {56}, L""},
         {L"--pid-task--12|Z:\\w|x", {12}, {}, L"Z:\\w|x"},
         {L"--pid-task--12,x,34", {12}, {}, L""},
