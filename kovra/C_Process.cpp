@@ -120,6 +120,22 @@ C_Process::~C_Process() { Cleanup(); }
 unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
                              const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
                              SECURITY_ATTRIBUTES* threadAttributes) {
+    return _run(nullptr, commandLine, show, flags, waitIdle, environment, directory, processAttributes,
+                threadAttributes);
+}
+
+unsigned long C_Process::RunFile(const wchar_t* file, const wchar_t* commandLine, int show, int flags, int waitIdle,
+                                 void* environment, const wchar_t* directory) {
+    if (!file || !*file) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NO_PROCESS;
+    }
+    return _run(file, commandLine, show, flags, waitIdle, environment, directory, nullptr, nullptr);
+}
+
+unsigned long C_Process::_run(const wchar_t* file, const wchar_t* commandLine, int show, int flags, int waitIdle,
+                              void* environment, const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
+                              SECURITY_ATTRIBUTES* threadAttributes) {
     if (m_process.Get()) {
         SetLastError(ERROR_BUSY);
         return NO_PROCESS;
@@ -205,7 +221,7 @@ unsigned long C_Process::Run(const wchar_t* commandLine, int show, int flags, in
     }
     wmemcpy(line, commandLine, length + 1);
     PROCESS_INFORMATION info = {};
-    BOOL started = CreateProcessW(nullptr, line, processAttributes, threadAttributes, inherit, creation, environment,
+    BOOL started = CreateProcessW(file, line, processAttributes, threadAttributes, inherit, creation, environment,
                                   directory, &startup, &info);
     DWORD error = GetLastError();
     delete[] line;

@@ -101,6 +101,12 @@ public:
     [[nodiscard]] unsigned long Run(const wchar_t* commandLine, int show, int flags, int waitIdle, void* environment,
                                     const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
                                     SECURITY_ATTRIBUTES* threadAttributes);
+    // Starts the program `file` (a path, searched for nowhere: CreateProcessW's
+    // application name) with `commandLine` as it is, its first word included;
+    // otherwise as Run. A null or empty `file` gives 0xFFFFFFFF with
+    // ERROR_INVALID_PARAMETER.
+    [[nodiscard]] unsigned long RunFile(const wchar_t* file, const wchar_t* commandLine, int show, int flags,
+                                        int waitIdle, void* environment, const wchar_t* directory);
     // `application`, then one blank and `arguments` when those are non-null
     // and non-empty.
     [[nodiscard]] unsigned long Run(const wchar_t* application, const wchar_t* arguments, int show, int flags,
@@ -178,6 +184,11 @@ protected:
     int _read_stream(HANDLE pipe, C_Memory* buffer, int size, int timeout);
     // The peek of IsReadable_stdout on any handle.
     int _is_readable(HANDLE pipe, unsigned long* available);
+    // Run and RunFile: `file` null lets CreateProcessW find the program by
+    // the command line's first word.
+    unsigned long _run(const wchar_t* file, const wchar_t* commandLine, int show, int flags, int waitIdle,
+                       void* environment, const wchar_t* directory, SECURITY_ATTRIBUTES* processAttributes,
+                       SECURITY_ATTRIBUTES* threadAttributes);
     // The CreateProcessW creation flags of Run: the option bits mapped, plus
     // DETACHED_PROCESS for show 0 without RUN_KEEP_CONSOLE, or
     // CREATE_NEW_CONSOLE for a non-zero show in pipe mode 4.
