@@ -65,13 +65,33 @@ std::wstring ComposeTaskArgument(const TaskArgument& argument) {
     return QuoteArgument(C_WString(text.c_str()), false).GetString();
 }
 
-unsigned long StartProcess(C_Process& process, const wchar_t* commandLine, const wchar_t* arguments, int show,
-                           int flags, const wchar_t* directory) {
+namespace {
+
+unsigned long RunProcess(C_Process& process, const wchar_t* file, const wchar_t* commandLine,
+                         const wchar_t* arguments, int show, int flags, const wchar_t* directory) {
+    if (file) return process.RunFile(file, commandLine, show, flags, 0, nullptr, directory);
+    return process.Run(commandLine, arguments, show, flags, 0, nullptr, directory);
+}
+
+unsigned long StartWith(StartCall run, C_Process& process, const wchar_t* file, const wchar_t* commandLine,
+                        const wchar_t* arguments, int show, int flags, const wchar_t* directory) {
     for (int attempt = 1;; ++attempt) {
-        const unsigned long pid = process.Run(commandLine, arguments, show, flags, 0, nullptr, directory);
+        const unsigned long pid = run(process, file, commandLine, arguments, show, flags, directory);
         if (pid != kovra::NO_PROCESS || attempt == 3 || GetLastError() != ERROR_INTERNAL_ERROR) return pid;
         Sleep(50);
     }
+}
+
+}  // namespace
+
+unsigned long StartProcess(C_Process& process, const wchar_t* file, const wchar_t* commandLine, int show, int flags,
+                           const wchar_t* directory) {
+    return StartWith(RunProcess, process, file, commandLine, nullptr, show, flags, directory);
+}
+
+unsigned long StartProcess(C_Process& process, const wchar_t* commandLine, const wchar_t* arguments, int show,
+                           int flags, const wchar_t* directory, StartCall run) {
+    return StartWith(run ? run : RunProcess, process, nullptr, commandLine, arguments, show, flags, directory);
 }
 
 namespace {
@@ -191,7 +211,8 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
     if (program.IndexOf(L' ') >= 0) program = C_WString(L"\"") + program + L"\"";
     const wchar_t* directory = settings.workDir.Empty() ? nullptr : settings.workDir.GetString();
 
-    unsigned long pid = StartProcess(process, program.GetString(), arguments.GetString(), 0, flags, directory);
+    unsigned long pid =
+        StartProcess(process, program.GetString(), arguments.GetString(), 0, flags, directory, nullptr);
     if (pid == kovra::NO_PROCESS) {
         wprintf(L"job error.");
         return 1;

@@ -188,23 +188,29 @@ bool JoinJobAndResume(TaskContext& context) {
 
 unsigned long StartCommand(TaskContext& context) {
     const TaskSettings& s = context.settings;
-    if (!CanRunAsTyped(s.taskLine)) {
+    // Found now, in the folder the command runs in, as the prompt would find
+    // it were the line typed there at this moment.
+    const ProgramSearch search = ProgramSearch::OfThisProcess();
+    if (!CanRunAsTyped(s.taskLine, search)) {
         // A task line made by hand: the launcher refuses such a command.
         SetLastError(ERROR_INVALID_PARAMETER);
         return kovra::NO_PROCESS;
     }
-    int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
-    if (s.gui) {
-        C_WString command = BuildCommandLine(s.taskLine, nullptr);
-        return StartProcess(context.process, command.GetString(), L"", SW_SHOW, priorityBits, nullptr);
+    const CommandToStart command = BuildCommand(s.taskLine, search);
+    if (command.route == ROUTE_NOT_FOUND) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return kovra::NO_PROCESS;
     }
-    int consoleFlag = 0;
-    C_WString command = BuildCommandLine(s.taskLine, &consoleFlag);
+    int priorityBits = s.priority != PRIORITY_NONE ? PriorityToRunFlag(s.priority) : 0;
+    if (s.gui)
+        return StartProcess(context.process, command.application.GetString(), command.commandLine.GetString(),
+                            SW_SHOW, priorityBits, nullptr);
     int flags = priorityBits | kovra::RUN_NEW_PROCESS_GROUP | kovra::RUN_INHERIT_HANDLES | kovra::RUN_SUSPENDED;
     if (s.flushMode != FLUSH_PASS_THROUGH)
         flags |= context.commandInputRedirected ? kovra::RUN_PIPE_OUT_ERR : kovra::RUN_PIPE_IN_OUT_ERR;
-    if (consoleFlag == 1 || s.hide) flags |= kovra::RUN_KEEP_CONSOLE;
-    unsigned long pid = StartProcess(context.process, command.GetString(), L"", 0, flags, nullptr);
+    if (command.consoleFlag == 1 || s.hide) flags |= kovra::RUN_KEEP_CONSOLE;
+    unsigned long pid = StartProcess(context.process, command.application.GetString(),
+                                     command.commandLine.GetString(), 0, flags, nullptr);
     if (pid == kovra::NO_PROCESS) return pid;
     if (!JoinJobAndResume(context)) return kovra::NO_PROCESS;
     // The task never writes to the command's input: close it at once, so a

@@ -268,7 +268,9 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings, wchar_t** 
     // the runtime split from it: those have lost the quotes that kept the
     // prompt's special characters literal.
     const C_WString command = CommandTextFrom(commandLine, argv, argc, commandStart + 1);
-    if (!CanRunAsTyped(command)) {
+    // Refused now rather than as a failed job; the task checks again where
+    // the command runs, as it finds the program then.
+    if (!CanRunAsTyped(command, ProgramSearch::OfThisProcess(settings.workDir.GetString()))) {
         settings.errorMessage = L"コマンドに改行が含まれているため実行できません。";
         return 0;
     }

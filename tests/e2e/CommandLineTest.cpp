@@ -11,6 +11,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "VrekRun.h"
@@ -96,12 +97,22 @@ std::wstring ForBatchFile(const std::wstring& text) {
 }
 
 struct Row {
+    Row(CommandKind k, std::wstring a, std::wstring w = L"", std::wstring t = L"")
+        : kind(k), arguments(std::move(a)), word(std::move(w)), typed(std::move(t)) {}
     CommandKind kind;
     std::wstring arguments;  // after the command word, as the command receives them
+    std::wstring word;       // a batch file's spelling; empty: the kind's own word
+    std::wstring typed;      // cmd's syntax, as typed in a batch file: the whole line
 };
 
-std::wstring CommandWord(CommandKind kind) {
-    switch (kind) {
+// The spellings of a batch file that the prompt finds: the name's letter
+// case, no extension, a folder, quotes, a blank inside quotes, call.
+const wchar_t* const kBatchSpellings[] = {L"printargs.bat", L"t.cmd",      L"T.CMD",  L"t",
+                                          L".\\t.cmd",      L"\"t.cmd\"", L"\"sub dir\\t.cmd\"", L"call t.cmd"};
+
+std::wstring CommandWord(const Row& row) {
+    if (!row.word.empty()) return row.word;
+    switch (row.kind) {
     case ECHO:
         return L"echo";
     case BATCH:
@@ -110,6 +121,15 @@ std::wstring CommandWord(CommandKind kind) {
         return e2e::ChildTask(L"args");
     }
 }
+
+std::wstring Typed(const Row& row) {
+    return row.typed.empty() ? CommandWord(row) + L" " + ForBatchFile(row.arguments) : row.typed;
+}
+
+// A line whose output the batch file's log catches: a batch file that does
+// not come back (run without call), or cmd's syntax, before which Wine's cmd
+// drops a redirection.
+bool RunsAlone(const Row& row) { return row.kind == BATCH && row.word.compare(0, 5, L"call ") != 0; }
 
 // The cases users met, then the seeded grid.
 std::vector<Row> Grid(unsigned seed, int perKind) {
@@ -126,9 +146,17 @@ std::vector<Row> Grid(unsigned seed, int perKind) {
         {PROGRAM, L"\"C:\\My Dir\\\" x"},
         {PROGRAM, L"\"a\\\"b\" \"\" \"un closed"},
     };
+    // cmd's own syntax, typed whole.
+    for (const wchar_t* typed : {L"if exist t.cmd (echo yes) else (echo no)", L"for %%i in (a b) do @echo [%%i]",
+                                 L"echo.x", L"echo(x", L"@echo hi", L"(echo a ^& echo b)", L"rem x", L"dir/b t.cmd"})
+        rows.emplace_back(BATCH, L"", L"-", typed);
     std::mt19937 rng(seed);
-    for (CommandKind kind : {ECHO, BATCH, PROGRAM})
-        for (int i = 0; i < perKind; ++i) rows.push_back({kind, RandomArguments(rng, kind)});
+    for (CommandKind kind : {ECHO, BATCH, PROGRAM}) {
+        for (int i = 0; i < perKind; ++i) {
+            rows.emplace_back(kind, RandomArguments(rng, kind));
+            if (kind == BATCH) rows.back().word = kBatchSpellings[rng() % (sizeof kBatchSpellings / sizeof *kBatchSpellings)];
+        }
+    }
     return rows;
 }
 
@@ -184,7 +212,9 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
     const std::wstring printargs = L"echo [%*]\r\necho [%1] [%2] [%3] [%4] [%5] [%6] [%7] [%8] [%9]";
     for (const auto& folder : {direct, through}) {
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        ASSERT_TRUE(WriteBatch(folder + L"\\printargs.bat", {printargs}));
+        ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub dir").c_str(), nullptr));
+        for (const wchar_t* name : {L"printargs.bat", L"t.cmd", L"sub dir\\t.cmd"})
+            ASSERT_TRUE(WriteBatch(folder + L"\\" + name, {printargs}));
     }
 
     // Directly: one batch file, except that a batch file run from one never
@@ -192,12 +222,16 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
     std::vector<std::wstring> directLines;
     std::vector<std::wstring> jobs;
     for (size_t i = 0; i < rows.size(); ++i) {
-        const std::wstring typed = CommandWord(rows[i].kind) + L" " + ForBatchFile(rows[i].arguments);
+        const std::wstring typed = Typed(rows[i]);
         const std::wstring redirected = L">" + Name(L"out", i) + L" " + typed;
-        if (rows[i].kind == BATCH) {
+        if (RunsAlone(rows[i])) {
+            // cmd's syntax writes no errors: the log catches its output.
             const std::wstring own = dir.File(Name(L"direct", i) + L".bat");
-            ASSERT_TRUE(WriteBatch(own, {redirected}));
+            ASSERT_TRUE(WriteBatch(own, {rows[i].typed.empty() ? redirected : typed}));
             EXPECT_EQ(0u, RunBatch(own, direct) & 0xFFFF0000u) << "the batch file did not run";
+            if (!rows[i].typed.empty()) {
+                ASSERT_TRUE(testsupport::WriteFileBytes(direct + L"\\" + Name(L"out", i), ReadFileBytes(own + L".log")));
+            }
         } else {
             directLines.push_back(redirected);
         }
@@ -220,8 +254,7 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
             std::string body;
             const std::wstring file = through + L"\\" + Name(L"out", i);
             EXPECT_TRUE(testsupport::WaitUntil([&] { return TakeResultLine(ReadFileBytes(file), &body); }, 60000))
-                << "line " << i << ": " << testsupport::Narrow(CommandWord(rows[i].kind)) << " "
-                << testsupport::Narrow(rows[i].arguments) << "\n no result line in "
+                << "line " << i << ": " << testsupport::Narrow(Typed(rows[i])) << "\n no result line in "
                 << (testsupport::FileExists(file) ? ReadFileBytes(file) : "(no file)") << "\n launchers said "
                 << ReadFileBytes(batch + L".log");
         }
@@ -234,8 +267,8 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
         const std::string expected = ReadFileBytes(direct + L"\\" + Name(L"out", i));
         if (body == expected) continue;
         if (++differing > 10) continue;
-        ADD_FAILURE() << "line " << i << ": " << testsupport::Narrow(CommandWord(rows[i].kind)) << " "
-                      << testsupport::Narrow(rows[i].arguments) << "\n typed: " << expected << "\n vrek:  " << body;
+        ADD_FAILURE() << "line " << i << ": " << testsupport::Narrow(Typed(rows[i])) << "\n typed: " << expected
+                      << "\n vrek:  " << body;
     }
     EXPECT_EQ(0, differing) << "of " << rows.size() << " lines; cmd said, run directly:\n"
                             << ReadFileBytes(dir.File(L"direct.bat.log")).substr(0, 3000);
@@ -254,15 +287,63 @@ TEST(CommandLine, AQuotedAmpersandNamesOneFile) {
 }
 
 // A calling program's line reaches cmd with no second expansion; one that
-// cmd would cut at a line end is refused before any job starts.
+// cmd would cut at a line end is refused before any job starts, however the
+// line reaches cmd.
 TEST(CommandLine, FromACallingProgramTheTextStaysLiteralOrIsRefused) {
     TempDir dir;
     auto job = e2e::StartJob(L"--delay 0.3 --nologo --out p.txt --task echo %OS% \"quoted\"", dir.Path().c_str());
     EXPECT_EQ(0u, job->Wait());
     EXPECT_EQ("%OS% \"quoted\"\r\n", ReadFileBytes(dir.File(L"p.txt")));
 
-    testsupport::RunResult refused = e2e::RunVrek(L"--out q.txt --task echo \"a\nb\"", dir.Path().c_str());
-    EXPECT_EQ(1u, refused.exitCode);
-    EXPECT_EQ(e2e::PutwsBytes(L"コマンドに改行が含まれているため実行できません。"), refused.out);
+    ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(L"t.cmd"), "@echo ran\r\n"));
+    for (const wchar_t* spelling : {L"echo \"a", L"@echo a", L"t.cmd. a", L"T a", L"\"t.cmd \" a"}) {
+        for (const wchar_t* end : {L"\r", L"\n", L"\r\n"}) {
+            testsupport::RunResult refused =
+                e2e::RunVrek(L"--out q.txt --task " + std::wstring(spelling) + end + L"b\"", dir.Path().c_str());
+            EXPECT_EQ(1u, refused.exitCode) << testsupport::Narrow(spelling);
+            EXPECT_EQ(e2e::PutwsBytes(L"コマンドに改行が含まれているため実行できません。"), refused.out);
+        }
+    }
     EXPECT_FALSE(testsupport::FileExists(dir.File(L"q.txt")));
+}
+
+// However the batch file is spelled, cmd reads the rest of the line as the
+// prompt left it: a trailing dot or blank, other letter cases, no extension
+// or a folder with a blank typed unquoted (which names a program "d") never
+// let the & of the text start a second command.
+TEST(CommandLine, NoSpellingOfABatchFileRunsASecondCommand) {
+    TempDir dir;
+    ASSERT_TRUE(CreateDirectoryW(dir.File(L"d s").c_str(), nullptr));
+    for (const wchar_t* name : {L"t.cmd", L"d s\\t.cmd"})
+        ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(name), "@echo ran\r\n"));
+    const wchar_t* const spellings[] = {L"t.cmd.", L"\"t.cmd \"", L"d s\\t.cmd", L"T.CMD.", L"t"};
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < 5; ++i)
+        lines.push_back(L"\"" + e2e::VrekPath() + L"\" --nul --out " + Name(L"o", i) + L" --task " + spellings[i] +
+                        L" a ^& echo INJ ^> " + Name(L"inj", i));
+    ASSERT_TRUE(WriteBatch(dir.File(L"jobs.bat"), lines));
+    ASSERT_EQ(0u, RunBatch(dir.File(L"jobs.bat"), dir.Path()));
+    static const std::regex ended("job (\\d+: result -?\\d+|boot error)\n");
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_TRUE(testsupport::WaitUntil(
+            [&] { return std::regex_search(ReadFileBytes(dir.File(Name(L"o", i))), ended); }, 30000))
+            << testsupport::Narrow(spellings[i]) << ": " << ReadFileBytes(dir.File(Name(L"o", i)));
+        EXPECT_FALSE(testsupport::FileExists(dir.File(Name(L"inj", i)))) << testsupport::Narrow(spellings[i]);
+    }
+}
+
+// Only the prompt's search: a program that lies beside vrek.exe alone is not
+// started, and a built-in outside the old table runs.
+TEST(CommandLine, TheProgramIsFoundWhereThePromptLooksOnly) {
+    TempDir dir;
+    auto beside = e2e::StartJob(L"--delay 0.3 --out o.txt --task test_e2e.exe --child=emit touch:ran.txt",
+                                dir.Path().c_str());
+    EXPECT_EQ(1u, beside->Wait());
+    EXPECT_NE(std::string::npos, ReadFileBytes(dir.File(L"o.txt")).find("test_e2e.exe --child=emit"));
+    EXPECT_FALSE(testsupport::FileExists(dir.File(L"ran.txt")));
+
+    ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(L"a.txt"), "x"));
+    auto ren = e2e::StartJob(L"--delay 0.3 --nologo --nul --task ren a.txt b.txt", dir.Path().c_str());
+    EXPECT_EQ(0u, ren->Wait());
+    EXPECT_TRUE(testsupport::FileExists(dir.File(L"b.txt")));
 }

@@ -10,6 +10,7 @@
 
 #include "Stress.h"
 #include "kovra/C_GetOpt.h"
+#include "support/TestSupport.h"
 #include "tool/CommandBuilder.h"
 #include "tool/TaskSettings.h"
 
@@ -193,7 +194,10 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
     pool.Reset();
     const int ok = vrek::ParseCommandLine(pool.Argv(args), static_cast<int>(args.size()) + 1, launcher, 0, raw.c_str());
     if (!ok && launcher.errorMessage.Equals(C_WString(L"コマンドに改行が含まれているため実行できません。")))
-        return vrek::CanRunAsTyped(C_WString(typed.c_str())) ? "a line end refused where cmd never reads it" : "";
+        return vrek::CanRunAsTyped(C_WString(typed.c_str()),
+                                   vrek::ProgramSearch::OfThisProcess(launcher.workDir.GetString()))
+                   ? "a line end refused where cmd never reads it"
+                   : "";
     if (!ok) {
         static const std::vector<std::wstring> refusals = {L"",
                                                            L"--task オプションは必須です。",
@@ -232,7 +236,9 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
         return "the delay changed: " + Show(Formatted(launcher.delaySeconds));
     if (!Same(task.taskLine, typed))
         return "the command changed: " + Show(task.taskLine.GetString()) + " instead of " + Show(typed);
-    return vrek::CanRunAsTyped(task.taskLine) ? "" : "a command cmd cannot run as typed was accepted";
+    return vrek::CanRunAsTyped(task.taskLine, vrek::ProgramSearch::OfThisProcess(launcher.workDir.GetString()))
+               ? ""
+               : "a command cmd cannot run as typed was accepted";
 }
 
 // The option parser over random vectors, option strings and tables: it ends,
@@ -349,27 +355,32 @@ std::string QuotingCase(Rng& rng) {
     return "";
 }
 
-// cmd's second reading of an escaped line, as far as vrek relies on it:
-// %name% expands unless the name is empty (the % stays) or the empty piece
-// "cd:~," (nothing); then, outside quotes, a caret makes the next character
-// literal and any other special character acts. False when something would
-// expand or act.
-bool ReadLikeCmd(const std::wstring& line, std::wstring* result) {
+// cmd's second reading of an escaped line, as far as vrek relies on it: %%
+// keeps its first %, the guard "%cd:~,%" is nothing, a %name% that expands
+// fails the reading, any other %name% stays and the scan goes on at its
+// closing % (`reopen`) or after it; then, outside quotes, a caret makes the
+// next character literal and any other of & | < > acts. False when
+// something would expand or act.
+bool ReadLikeCmd(const std::wstring& line, bool reopen, std::wstring* result) {
     std::wstring expanded;
     for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] != L'%') {
+        const size_t close = line[i] == L'%' ? line.find(L'%', i + 1) : std::wstring::npos;
+        if (close == std::wstring::npos) {
             expanded += line[i];
             continue;
         }
-        const size_t close = line.find(L'%', i + 1);
-        if (close == std::wstring::npos) return false;  // a lone % would pair with a later one
         const std::wstring name = line.substr(i + 1, close - i - 1);
-        if (name.empty()) {
-            expanded += L'%';
-        } else if (name == L"cd:~,") {
+        if (name == L"cd:~,") {
             i = close;
+            continue;
+        }
+        if (!name.empty() && vrek::ExpandsInCmd(name)) return false;
+        expanded += L'%' + name;
+        if (name.empty() || reopen) {
+            i = close - 1;
         } else {
-            return false;
+            expanded += L'%';
+            i = close;
         }
     }
     bool quoted = false;
@@ -382,44 +393,59 @@ bool ReadLikeCmd(const std::wstring& line, std::wstring* result) {
             *result += expanded[i];
             continue;
         }
-        if (!quoted && wcschr(L"&|<>()", c)) return false;
+        if (!quoted && wcschr(L"&|<>", c)) return false;
         *result += c;
     }
     return true;
 }
 
-// The line started for a command: the line itself, or, for a built-in or a
-// batch file, cmd with a line whose second reading is the line exactly; the
-// console flag for every console command.
+// A folder with a program, a .com file and batch files in it.
+const vrek::ProgramSearch& SearchFolder() {
+    static testsupport::TempDir dir;
+    static const vrek::ProgramSearch search = [] {
+        for (const wchar_t* name : {L"x.bat", L"a.COM", L"prog.exe", L"t.cmd", L"a b.cmd"})
+            testsupport::WriteFileBytes(dir.File(name), "x");
+        vrek::ProgramSearch s;
+        s.folder = dir.Path();
+        return s;
+    }();
+    return search;
+}
+
+// The line started for a command: a program found gets the line itself;
+// whatever cmd runs, the system's cmd with a line whose second reading is
+// the line exactly, however cmd pairs its %.
 std::string CommandLineCase(Rng& rng) {
-    static const std::vector<std::wstring> words = {L"dir",     L"DIR",     L"Echo",  L"vol",       L"cmd",
-                                                    L"CMD.EXE", L"x.bat",   L"a.COM", L"net",       L"netstat",
-                                                    L"t",       L"\"dir\"", L"",      L"cmd.exe\t", L"\"a b.cmd\""};
-    static const std::vector<std::wstring> cmdText = {L"&", L"|",  L"<",    L">",       L"^", L"(", L")", L"%",
-                                                      L"!", L"\"", L"%OS%", L"%cd:~,%", L" ", L"a", L"^&"};
+    static const std::vector<std::wstring> words = {
+        L"dir",   L"DIR",     L"Echo",  L"echo.",      L"cd..",        L"@echo", L"(echo", L"for %i in (a)",
+        L"x.bat", L"a.COM",   L"prog",  L"t.cmd.",     L"\"t.cmd \"", L"T",     L"\"dir\"", L"",
+        L"net",   L"cmd.exe\t", L"a/b", L"\"a b.cmd\""};
+    static const std::vector<std::wstring> cmdText = {L"&", L"|",  L"<",    L">",       L"^", L"(", L")",     L"%",
+                                                      L"!", L"\"", L"%OS%", L"%cd:~,%", L" ", L"a", L"^&",   L"%x"};
     std::wstring line = rng.OneIn(3) ? HostileWord(rng) : rng.Pick(words);
     if (rng.OneIn(2)) line += L" " + (rng.OneIn(2) ? HostileWord(rng) : rng.Text(cmdText, 8));
-    const std::wstring first = line.substr(0, line.find_first_of(L" \t"));
-    int flag = -1;
     const C_WString typed(line.c_str());
-    const std::wstring built = vrek::BuildCommandLine(typed, &flag).GetString();
-    if (vrek::BuildCommandLine(typed, nullptr).GetString() != built) return "the flag changed the line";
-    const vrek::CommandRoute route = vrek::RouteOf(typed, nullptr);
-    if (route == vrek::ROUTE_PROGRAM && built != line) return "a program's line changed: " + Show(built);
-    if (route != vrek::ROUTE_PROGRAM) {
-        const size_t open = built.find(L" /s /c \"");
-        if (open == std::wstring::npos || built.back() != L'"') return "not run by cmd: " + Show(built);
-        std::wstring read;
-        if (!vrek::CanRunAsTyped(typed)) {
-            if (line.find_first_of(L"\r\n") == std::wstring::npos) return "refused without a line end";
-        } else if (!ReadLikeCmd(built.substr(open + 8, built.size() - open - 9), &read) || read != line) {
-            return "cmd would not read back " + Show(line) + " from " + Show(built);
-        }
+    const vrek::CommandToStart start = vrek::BuildCommand(typed, SearchFolder());
+    if (start.route == vrek::ROUTE_NOT_FOUND) return start.application.Empty() ? "" : "a file for a line not found";
+    if (start.route == vrek::ROUTE_PROGRAM) {
+        if (!Same(start.commandLine, line)) return "a program's line changed: " + Show(start.commandLine.GetString());
+        const std::wstring file = start.application.GetString();
+        return file.size() > 4 && (_wcsicmp(file.c_str() + file.size() - 4, L".exe") == 0 ||
+                                   _wcsicmp(file.c_str() + file.size() - 4, L".com") == 0)
+                   ? ""
+                   : "started directly, no program: " + Show(file);
     }
-    int wordFlag = -1;
-    if (vrek::IsShellBuiltin(C_WString(first.c_str()), &wordFlag) != (route == vrek::ROUTE_BUILTIN ? 1 : 0))
-        return "the first word's test disagrees with the line's";
-    if (flag != (route != vrek::ROUTE_PROGRAM ? 1 : wordFlag)) return "console flag for " + Show(line);
+    const std::wstring built = start.commandLine.GetString();
+    const std::wstring prefix = L"cmd.exe /d /e:on /v:off /s /c \"";
+    if (built.compare(0, prefix.size(), prefix) != 0 || built.back() != L'"' || start.consoleFlag != 1)
+        return "not run by cmd: " + Show(built);
+    if (!vrek::CanRunAsTyped(typed, SearchFolder()))
+        return line.find_first_of(L"\r\n") == std::wstring::npos ? "refused without a line end" : "";
+    for (bool reopen : {false, true}) {
+        std::wstring read;
+        if (!ReadLikeCmd(built.substr(prefix.size(), built.size() - prefix.size() - 1), reopen, &read) || read != line)
+            return "cmd would not read back " + Show(line) + " from " + Show(built);
+    }
     return "";
 }
 
@@ -444,6 +470,6 @@ TEST(BadInput, QuotedArgumentsSplitBackWhole) {
     EXPECT_EQ(0, stress::Fuzz("quoting round trip", stress::Cases(), QuotingCase));
 }
 
-TEST(BadInput, OnlyBuiltinsAndBatchFilesGetTheInterpreterAndItReadsThemBack) {
+TEST(BadInput, OnlyProgramsStartDirectlyAndCmdReadsEveryOtherLineBack) {
     EXPECT_EQ(0, stress::Fuzz("BuildCommandLine", stress::Cases(), CommandLineCase));
 }
