@@ -26,21 +26,32 @@ unsigned UnitAt(const std::string& bytes, size_t pos, int unit) {
     return low | (static_cast<unsigned>(static_cast<unsigned char>(bytes[pos + 1])) << 8);
 }
 
-// A descriptor switched to binary mode while this lives. Text modes shrink
+// The descriptor that line reading reads in binary mode. Text modes shrink
 // a line end to one unit (and stop at Ctrl+Z) as they read, so the bytes read
 // no longer count the file's bytes and a position computed from them lands
-// before the line end.
-class BinaryMode {
+// before the line end. The object's own descriptor is switched while this
+// lives and put back; one handed in with SetHandle may be shared (descriptor
+// 0 under stdin, say), and another user of it must never see its mode
+// change, so it is read through a duplicate, which shares the file position
+// but has a mode of its own.
+class BinaryReader {
 public:
-    explicit BinaryMode(int fd) : m_fd(fd), m_old(_setmode(fd, _O_BINARY)) {}
-    ~BinaryMode() {
-        if (m_old != -1 && m_old != _O_BINARY) _setmode(m_fd, m_old);
+    BinaryReader(int fd, bool shared)
+        : m_fd(shared ? _dup(fd) : fd), m_duplicate(shared), m_old(m_fd == -1 ? -1 : _setmode(m_fd, _O_BINARY)) {}
+    ~BinaryReader() {
+        if (m_duplicate) {
+            if (m_fd != -1) _close(m_fd);
+        } else if (m_old != -1 && m_old != _O_BINARY) {
+            _setmode(m_fd, m_old);
+        }
     }
-    BinaryMode(const BinaryMode&) = delete;
-    BinaryMode& operator=(const BinaryMode&) = delete;
+    BinaryReader(const BinaryReader&) = delete;
+    BinaryReader& operator=(const BinaryReader&) = delete;
+    int Fd() const { return m_fd; }  // -1 when no duplicate could be made
 
 private:
     int m_fd;
+    bool m_duplicate;
     int m_old;
 };
 
@@ -200,8 +211,11 @@ int C_FileStream::ReadWord(int* value, const bool& bigEndian) { return ReadBytes
 int C_FileStream::ReadDword(int* value, const bool& bigEndian) { return ReadBytes(value, 4, bigEndian); }
 
 int C_FileStream::ReadLineBytes(int unit, std::string* line) {
-    BinaryMode binary(m_fd);
-    const int64_t start = GetPos64();
+    // Open() stores a name; a descriptor without one was handed in.
+    BinaryReader reader(m_fd, m_name.Empty());
+    const int fd = reader.Fd();
+    if (fd == -1) return -1;
+    const int64_t start = _lseeki64(fd, 0, SEEK_CUR);
     if (start < 0) return -1;
     std::string data;  // what was read from `start` on, possibly past the line
     size_t chunk = kFirstLineChunkUnits * static_cast<size_t>(unit);
@@ -209,7 +223,7 @@ int C_FileStream::ReadLineBytes(int unit, std::string* line) {
     auto readMore = [&]() {
         size_t old = data.size();
         data.resize(old + chunk);
-        int got = _read(m_fd, &data[old], static_cast<unsigned int>(chunk));
+        int got = _read(fd, &data[old], static_cast<unsigned int>(chunk));
         data.resize(old + static_cast<size_t>(got > 0 ? got : 0));
         if (got <= 0) atEnd = true;
         if (chunk < kMaxLineChunkBytes) chunk *= 2;
@@ -245,7 +259,7 @@ int C_FileStream::ReadLineBytes(int unit, std::string* line) {
         pos += u;
     }
     if (pos / u > static_cast<size_t>(INT_MAX)) return -1;
-    _lseeki64(m_fd, start + static_cast<int64_t>(pos + endLength), SEEK_SET);
+    _lseeki64(fd, start + static_cast<int64_t>(pos + endLength), SEEK_SET);
     line->assign(data, 0, pos);
     return static_cast<int>(pos / u);
 }

@@ -34,10 +34,14 @@ namespace kovra {
 //   few reads and no quadratic copying; the position is set back to just
 //   after the line's end whatever was read ahead.
 // - Line reading takes the file's bytes as they are whatever mode the file
-//   was opened in: a text-mode descriptor (_O_TEXT, _O_U16TEXT, ...) is read
-//   in binary and then put back in its mode, so the line ends and the
+//   was opened in (_O_TEXT, _O_U16TEXT, ...), so the line ends and the
 //   position after a line are the same as in binary mode (and a Ctrl+Z byte
-//   is part of a line, not the end of the file).
+//   is part of a line, not the end of the file). A descriptor this object
+//   opened is switched to binary for the read and put back; one handed in
+//   with SetHandle, which others may use at the same time (descriptor 0
+//   under stdin), keeps its mode throughout: the line is read through a
+//   duplicate (_dup), which shares its position. A duplicate that cannot be
+//   made fails the read (-1).
 // - ReadLineW over a file of odd length ignores the last, incomplete byte: a
 //   line ends before it, and a read that finds only that byte is the end of
 //   the file.

@@ -13,7 +13,7 @@ class KOVRA_API C_StringMemory : public common::TextMemory<char, 0> {
 public:
     C_StringMemory() {}
     explicit C_StringMemory(const unsigned long& size) : TextMemory(size) {}
-    ~C_StringMemory() override {}
+    ~C_StringMemory() override;  // out of line: its vtable goes with the library
 
     using TextMemory::Add;
     using TextMemory::Insert;

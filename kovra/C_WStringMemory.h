@@ -11,7 +11,7 @@ class KOVRA_API C_WStringMemory : public common::TextMemory<wchar_t, 1> {
 public:
     C_WStringMemory() {}
     explicit C_WStringMemory(const unsigned long& size) : TextMemory(size) {}
-    ~C_WStringMemory() override {}
+    ~C_WStringMemory() override;  // out of line: its vtable goes with the library
 
     using TextMemory::Add;
     using TextMemory::Insert;

@@ -91,12 +91,25 @@ struct LineRow {
     std::vector<std::string> lines;
     std::vector<int> positions;
     int flags = kReadWrite;
+    bool handed = false;  // given with SetHandle, not opened by the object
 };
 
 template <typename Str>
 void CheckLines(const LineRow& row, int unit, int (C_FileStream::*read)(Str*)) {
     TempDir dir;
-    C_FileStream file(MakeFile(dir, row.bytes).c_str(), row.flags);
+    const std::wstring path = MakeFile(dir, row.bytes);
+    C_FileStream file;
+    // A descriptor handed in is read through a duplicate: the position must
+    // still move on the descriptor itself, and its mode stay as it was.
+    const int handed = row.handed ? _wopen(path.c_str(), row.flags) : -1;
+    int mode = 0;
+    if (row.handed) {
+        mode = _setmode(handed, _O_BINARY);  // the mode as opened, put back at once
+        _setmode(handed, mode);
+        file.SetHandle(handed, 1);
+    } else {
+        file.Open(path.c_str(), row.flags);
+    }
     for (size_t i = 0; i < row.lines.size(); ++i) {
         Str line;
         std::string expected = unit == 1 ? row.lines[i] : Utf16Bytes(row.lines[i]);
@@ -104,6 +117,9 @@ void CheckLines(const LineRow& row, int unit, int (C_FileStream::*read)(Str*)) {
         EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(line.GetString()), line.Length() * unit))
             << row.what << ", line " << i;
         EXPECT_EQ(row.positions[i] * unit, file.GetPos()) << row.what << ", line " << i;
+    }
+    if (handed != -1) {
+        EXPECT_EQ(mode, _setmode(handed, mode)) << row.what;
     }
     Str untouched("keep");
     EXPECT_EQ(-1, (file.*read)(&untouched)) << row.what;
@@ -121,6 +137,7 @@ std::vector<LineRow> LineRows() {
         {"a line end across two chunks", std::string(259, 'y') + "\r\nz", {std::string(259, 'y'), "z"}, {261, 262}},
         {"five megabytes without a line end", huge, {huge}, {5 << 20}},
         {"opened in text mode", "ab\r\ncd\r\nef", {"ab", "cd", "ef"}, {4, 8, 10}, _O_TEXT | _O_RDWR},
+        {"handed in, in text mode", "ab\r\ncd\r\nef", {"ab", "cd", "ef"}, {4, 8, 10}, _O_TEXT | _O_RDWR, true},
     };
 }
 
@@ -138,6 +155,8 @@ TEST(FileStream, ReadLineW) {
                     {"ab", "cd", "ef"},
                     {4, 8, 10},
                     _O_U16TEXT | _O_RDWR});
+    rows.push_back(
+        {"handed in, in UTF-16 text mode", Utf16Bytes("ab\r\ncd"), {"ab", "cd"}, {4, 6}, _O_U16TEXT | _O_RDWR, true});
     for (const LineRow& row : rows) CheckLines<C_WString>(row, 2, &C_FileStream::ReadLineW);
 }
 
