@@ -20,7 +20,12 @@ using kovra::common::UniqueHandle;
 
 namespace {
 
-const DWORD kPipeReadSize = 64 * 1024;  // the most one read of a pipe takes
+// A read of a pipe asks for a whole batch after a read that brought at least
+// a small share (the command writes fast: fewer, larger reads), otherwise
+// for that share: a quiet pipe's pending read then keeps little of the ring
+// in memory (Wine touches every page a read asks for before it waits).
+const DWORD kLargeRead = static_cast<DWORD>(kEarlyEmitBytes);
+const DWORD kSmallRead = 64 * 1024;
 // A stream's ring: two batches, one being written while the reader fills
 // the other.
 const size_t kRingBytes = 2 * kEarlyEmitBytes;
@@ -104,13 +109,14 @@ struct Relay::Channel {
 unsigned __stdcall Relay::ReadPipe(void* parameter) {
     std::shared_ptr<Relay::Channel> channel = std::move(*static_cast<std::shared_ptr<Relay::Channel>*>(parameter));
     delete static_cast<std::shared_ptr<Relay::Channel>*>(parameter);
+    DWORD ask = kSmallRead;
     for (;;) {
         char* room = nullptr;
         DWORD size = 0;
         {
             C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
-            room = channel->Room(kPipeReadSize, size);
+            room = channel->Room(ask, size);
         }
         if (!room) {
             WaitForSingleObject(channel->roomEvent.Get(), INFINITE);
@@ -118,6 +124,7 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
         }
         DWORD got = 0;
         const BOOL ok = ReadFile(channel->pipe.Get(), room, size, &got, nullptr);
+        ask = got >= kSmallRead ? kLargeRead : kSmallRead;
         bool wake = false;
         {
             C_CriticalLock hold(&channel->lock);
@@ -250,7 +257,7 @@ bool Relay::PollChannel(Channel& channel) {
     DWORD size = 0;
     {
         C_CriticalLock hold(&channel.lock);
-        room = channel.Room(available < kPipeReadSize ? available : kPipeReadSize, size);
+        room = channel.Room(available < kLargeRead ? available : kLargeRead, size);
     }
     if (!room) return false;  // full: the next emission makes room
     DWORD got = 0;
