@@ -1,13 +1,16 @@
 // Whole jobs through the real vrek.exe, each figure a ratio or a share
 // measured side by side in one run. With VREK_BENCH_BASELINE naming another
-// vrek executable in the build folder (an earlier build), every figure is
-// taken for it too, in the same rounds.
+// vrek executable in the build folder (an earlier build), or several
+// separated by ';', every figure is taken for them too, in the same rounds.
 //
-// 1. Relay throughput: `vrek --out f --task <writer>` (64 MiB of 64-byte
-//    lines in 64 KiB writes) until the result line, against a minimal
-//    relay: a program that starts the writer on a pipe and copies it to the
-//    file with blocking 64 KiB ReadFile/WriteFile. Also the writer writing
-//    --out itself through --flush2.
+// 1. Relay throughput, end to end with every launch included: `vrek --out f
+//    --task <writer>` (64 MiB of 64-byte lines in 64 KiB writes) from the
+//    launcher's start to the task's end, against a minimal copier (a
+//    program that starts the writer on a pipe and copies it to the file
+//    with blocking 64 KiB ReadFile then WriteFile, nothing else) and
+//    against the command writing its file itself (`vrek --flush2 --out f`,
+//    the same launches, the file handed to the writer); the writer alone on
+//    its own file is shown too. Every file is checked whole.
 // 2. Idle cost: CPU of a task whose command sleeps, over 10 s, in relay,
 //    --flush, --daemon and pass-through (--flush2) modes, after the
 //    command ended while a grandchild holds its pipes, and while the task
@@ -30,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,43 +87,7 @@ double RunTimed(const std::wstring& commandLine, const std::wstring& directory) 
     return end - start;
 }
 
-// Whether the file ends with a result line.
-bool EndsWithResultLine(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size;
-    bool found = false;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-        char tail[64] = {};
-        LARGE_INTEGER at;
-        at.QuadPart = size.QuadPart > 48 ? size.QuadPart - 48 : 0;
-        DWORD got = 0;
-        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, tail, 48, &got, nullptr))
-            found = std::string(tail, got).find(": result ") != std::string::npos && tail[got - 1] == '\n';
-    }
-    CloseHandle(file);
-    return found;
-}
-
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-// A job that writes to out.txt: seconds from starting the launcher until the
-// result line stands at the end of the file.
-double RunJob(const std::wstring& vrek, const std::wstring& vrekArgs, const std::wstring& directory) {
-    std::wstring out = directory + L"\\out.txt";
-    DeleteFileW(out.c_str());
-    double start = bench::Now();
-    HANDLE launcher = Start(Quoted(vrek) + L" " + vrekArgs, directory);
-    if (!launcher) return -1;
-    WaitForSingleObject(launcher, INFINITE);
-    CloseHandle(launcher);
-    while (!EndsWithResultLine(out)) {
-        if (bench::Now() - start > 600) return -1;
-        Sleep(5);
-    }
-    return bench::Now() - start;
-}
 
 // A job whose task the bench watches: the launcher's output goes to a file,
 // from which the job number is read, and the task is opened.
@@ -142,6 +110,63 @@ HANDLE LaunchTask(const std::wstring& vrek, const std::wstring& vrekArgs, const 
     unsigned long pid = 0;
     if (sscanf(text, "job: %lu started", &pid) != 1) return nullptr;
     return OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+}
+
+// Whether `path` holds the writer's `bytes` bytes, followed by a job's
+// result line with status 0 when `resultLine`: a variant that lost or added
+// bytes is no figure.
+bool HoldsOutput(const std::wstring& path, unsigned long long bytes, bool resultLine) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool holds = false;
+    if (GetFileSizeEx(file, &size) && static_cast<unsigned long long>(size.QuadPart) >= bytes) {
+        char tail[64] = {};
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(bytes);
+        DWORD got = 0;
+        if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, tail, sizeof tail, &got, nullptr)) {
+            std::string line(tail, got);
+            // Written through a text-mode stream when passed through.
+            if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.erase(line.size() - 2, 1);
+            const std::string end = ": result 0\n";
+            holds = resultLine ? line.size() > end.size() && line[0] == '[' && line.find('\n') == line.size() - 1 &&
+                                     line.compare(line.size() - end.size(), end.size(), end) == 0
+                               : line.empty();
+        }
+    }
+    CloseHandle(file);
+    return holds;
+}
+
+// A job into out.txt: seconds from starting the launcher until its task
+// has ended (the result line written and the task gone), as a copier or the
+// command itself is timed to its end; -1 when the file is not whole.
+double RunJob(const std::wstring& vrek, const std::wstring& vrekArgs, const std::wstring& directory,
+              unsigned long long bytes) {
+    const std::wstring out = directory + L"\\out.txt";
+    DeleteFileW(out.c_str());
+    const double start = bench::Now();
+    HANDLE task = LaunchTask(vrek, vrekArgs, directory);
+    if (!task) return -1;
+    WaitForSingleObject(task, INFINITE);
+    const double end = bench::Now();
+    CloseHandle(task);
+    const bool whole = HoldsOutput(out, bytes, true);
+    DeleteFileW(out.c_str());
+    return whole ? end - start : -1;
+}
+
+// A program that writes `file` itself, timed to its end; -1 when the file
+// is not whole.
+double RunWriter(const std::wstring& commandLine, const std::wstring& file, const std::wstring& directory,
+                 unsigned long long bytes) {
+    DeleteFileW(file.c_str());
+    const double seconds = RunTimed(commandLine, directory);
+    const bool whole = HoldsOutput(file, bytes, false);
+    DeleteFileW(file.c_str());
+    return whole ? seconds : -1;
 }
 
 double CpuSeconds(HANDLE process) {
@@ -352,7 +377,7 @@ struct Run {
     std::wstring dir;
     std::wstring self;
     std::vector<Build> builds;
-    int rounds = 3;
+    int rounds = 7;
     unsigned long mib = 64;
     bool complete = true;
     bool met = true;
@@ -363,36 +388,65 @@ struct Run {
     }
 };
 
+// The median of the rounds' ratios a / b: each round's pair ran under the
+// same load. 0 when a round failed.
+double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (a[i] <= 0 || b[i] <= 0) return 0;
+        ratios.push_back(a[i] / b[i]);
+    }
+    return bench::Median(ratios);
+}
+
 void ThroughputSection(Run& run) {
-    wprintf(L"relay throughput: %lu MiB to --out; %d rounds, alternating order\n", run.mib, run.rounds);
+    wprintf(
+        L"relay throughput: %lu MiB into a file, end to end (launches included); medians of %d rounds in "
+        L"alternating order, a ratio the median of the rounds' ratios\n",
+        run.mib, run.rounds);
     fflush(stdout);
+    const unsigned long long bytes = static_cast<unsigned long long>(run.mib) << 20;
     const std::wstring writer = run.self + L" --child write " + std::to_wstring(run.mib);
-    const std::wstring copier =
-        run.self + L" --child copy " + std::to_wstring(run.mib) + L" " + Quoted(run.dir + L"\\copy.txt");
-    std::vector<std::vector<double>> relay(run.builds.size()), passThrough(run.builds.size());
-    std::vector<double> copies;
-    for (int round = 0; round < run.rounds; ++round) {
-        if (round % 2) copies.push_back(RunTimed(copier, run.dir));
-        for (size_t b = 0; b < run.builds.size(); ++b) {
-            const size_t i = round % 2 ? run.builds.size() - 1 - b : b;
-            relay[i].push_back(RunJob(run.builds[i].vrek, L"--nul --out out.txt --task " + writer, run.dir));
-            passThrough[i].push_back(
-                RunJob(run.builds[i].vrek, L"--nul --flush2 --out out.txt --task " + writer, run.dir));
+    const std::wstring copyFile = run.dir + L"\\copy.txt";
+    const std::wstring selfFile = run.dir + L"\\self.txt";
+    const std::wstring copier = run.self + L" --child copy " + std::to_wstring(run.mib) + L" " + Quoted(copyFile);
+    // Each variant in every round; a round runs them in the opposite order
+    // of the one before, so that a drifting load hits all alike.
+    struct Variant {
+        std::function<double()> time;
+        std::vector<double> seconds;
+    };
+    std::vector<Variant> variants;
+    variants.push_back({[&] { return RunWriter(copier, copyFile, run.dir, bytes); }, {}});
+    variants.push_back({[&] { return RunWriter(writer + L" " + Quoted(selfFile), selfFile, run.dir, bytes); }, {}});
+    for (const Build& build : run.builds) {
+        variants.push_back(
+            {[&] { return RunJob(build.vrek, L"--nul --out out.txt --task " + writer, run.dir, bytes); }, {}});
+        variants.push_back(
+            {[&] { return RunJob(build.vrek, L"--nul --flush2 --out out.txt --task " + writer, run.dir, bytes); }, {}});
+    }
+    for (Variant& variant : variants) variant.time();  // warm-up: Wine maps the programs, the disk cache fills
+    for (int round = 0; round < run.rounds; ++round)
+        for (size_t v = 0; v < variants.size(); ++v) {
+            Variant& variant = variants[round % 2 ? variants.size() - 1 - v : v];
+            variant.seconds.push_back(variant.time());
         }
-        if (round % 2 == 0) copies.push_back(RunTimed(copier, run.dir));
-    }
-    const double copyTime = bench::Median(copies);
-    wprintf(L"  minimal copier (64 KiB ReadFile/WriteFile)      %7.3f s\n", copyTime);
+    const std::vector<double>& copies = variants[0].seconds;
+    const std::vector<double>& alone = variants[1].seconds;
+    wprintf(L"  minimal copier (64 KiB ReadFile, then WriteFile)  %7.3f s\n", bench::Median(copies));
+    wprintf(L"  the writer alone on its own file (no vrek)         %7.3f s\n", bench::Median(alone));
     for (size_t i = 0; i < run.builds.size(); ++i) {
-        const double r = bench::Median(relay[i]);
-        const double p = bench::Median(passThrough[i]);
-        const double share = r > 0 ? copyTime / r : 0;
-        wprintf(L"  %-7ls relay %7.3f s: %.2f of the copier's throughput (target >= 0.80: %ls); --flush2 %.3f s\n",
-                run.builds[i].label.c_str(), r, share, Verdict(share >= 0.8), p);
-        run.Check(copyTime > 0 && r > 0 && p > 0, share >= 0.8, i);
+        const std::vector<double>& jobs = variants[2 + 2 * i].seconds;
+        const std::vector<double>& itself = variants[3 + 2 * i].seconds;
+        const double toCopier = MedianRatio(jobs, copies);
+        const double toItself = MedianRatio(jobs, itself);
+        wprintf(L"  %-7ls job --out %.3f s; --flush2, the command writing its file itself, %.3f s\n",
+                run.builds[i].label.c_str(), bench::Median(jobs), bench::Median(itself));
+        wprintf(L"  %-7ls job/copier %.2f (target <= 1.10: %ls), job/itself %.2f (target <= 2.00: %ls)\n",
+                run.builds[i].label.c_str(), toCopier, Verdict(toCopier <= 1.1), toItself, Verdict(toItself <= 2.0));
+        run.Check(toCopier > 0 && toItself > 0 && MedianRatio(alone, copies) > 0, toCopier <= 1.1 && toItself <= 2.0,
+                  i);
     }
-    DeleteFileW((run.dir + L"\\out.txt").c_str());
-    DeleteFileW((run.dir + L"\\copy.txt").c_str());
     fflush(stdout);
 }
 
@@ -488,7 +542,7 @@ void LaunchSection(Run& run) {
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 2 && wcscmp(argv[1], L"--child") == 0) return ChildMain(argc, argv);
     Run run;
-    run.rounds = argc >= 2 ? _wtoi(argv[1]) : 3;
+    run.rounds = argc >= 2 ? _wtoi(argv[1]) : 7;
     run.mib = argc >= 3 ? wcstoul(argv[2], nullptr, 10) : 64;
     if (run.rounds < 1 || run.mib < 1) {
         fwprintf(stderr, L"usage: bench_job [rounds] [MiB]\n");
@@ -497,8 +551,20 @@ int wmain(int argc, wchar_t** argv) {
     run.dir = TempFolder();
     run.self = Quoted(bench::SelfPath());
     run.builds.push_back({L"now", bench::SelfDir() + L"\\vrek.exe"});
-    if (const wchar_t* baseline = _wgetenv(L"VREK_BENCH_BASELINE"))
-        if (*baseline) run.builds.push_back({L"before", bench::SelfDir() + L"\\" + baseline});
+    // Several, separated by ';', are labelled by their names.
+    if (const wchar_t* baselines = _wgetenv(L"VREK_BENCH_BASELINE")) {
+        std::wstring list = baselines;
+        const bool several = list.find(L';') != std::wstring::npos;
+        for (size_t at = 0; at < list.size();) {
+            size_t end = list.find(L';', at);
+            if (end == std::wstring::npos) end = list.size();
+            const std::wstring name = list.substr(at, end - at);
+            if (!name.empty())
+                run.builds.push_back(
+                    {several ? name.substr(0, name.rfind(L'.')) : L"before", bench::SelfDir() + L"\\" + name});
+            at = end + 1;
+        }
+    }
     // VREK_BENCH_ONLY=throughput,idle,peak,launch (any of them) runs those.
     const wchar_t* only = _wgetenv(L"VREK_BENCH_ONLY");
     auto wanted = [only](const wchar_t* section) { return !only || !*only || wcsstr(only, section); };

@@ -51,6 +51,12 @@ DWORD Remaining(DWORD start, DWORD timeout) {
 // of 0 still allows one look at the pipe.
 bool PastDeadline(DWORD start, DWORD timeout) { return timeout != INFINITE && timeGetTime() - start > timeout; }
 
+// What the child's output and error pipes hold: a child that writes fast
+// runs this far ahead of its reader instead of waiting on each read of a
+// pipe of the system's default size (a few KiB), and a reader may take it
+// in one read. The input pipe keeps the default.
+const DWORD kChildOutputPipeBytes = 1 << 20;
+
 // An anonymous pipe whose child's end (theirs) is inheritable and whose
 // parent's end (ours) is a non-inheritable duplicate, so that no other child
 // inherits it and keeps the pipe open. On failure nothing is left open and
@@ -59,7 +65,7 @@ bool MakePipe(UniqueHandle& theirs, UniqueHandle& ours, bool parentWrites) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     UniqueHandle readEnd;
     UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return false;
+    if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, parentWrites ? 0 : kChildOutputPipeBytes)) return false;
     UniqueHandle& parentOriginal = parentWrites ? writeEnd : readEnd;
     HANDLE self = GetCurrentProcess();
     if (!DuplicateHandle(self, parentOriginal.Get(), self, ours.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) return false;

@@ -85,6 +85,9 @@ constexpr int RUN_PRIORITY_REALTIME = 0x200000;
 //   runs (the destructor of a launcher, say) records nothing.
 // - Write returns 0 at once without an input pipe, and stops at a failing
 //   WriteFile (the child closed its input) instead of retrying.
+// - The output and error pipes are made to hold 1 MiB (CreatePipe's size),
+//   the input pipe the system's default: a child that writes fast is not
+//   held to a few KiB per read of its reader.
 class KOVRA_API C_Process {
 public:
     C_Process();

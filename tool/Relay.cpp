@@ -2,9 +2,10 @@
 
 #include <mmsystem.h>
 #include <process.h>
+#include <stdint.h>
 #include <stdlib.h>
 
-#include <vector>
+#include <string>
 
 #include "kovra/C_CriticalLock.h"
 #include "kovra/C_CriticalSection.h"
@@ -19,14 +20,34 @@ using kovra::common::UniqueHandle;
 
 namespace {
 
-const DWORD kPipeReadSize = 64 * 1024;  // one blocking read of a pipe
-const DWORD kSignalCheckMs = 100;       // a registered task looks at its signal byte this often
-const DWORD kPollWaitMs = 10;           // the fallback's wait while the pipes are empty
+// A read of a pipe asks for a whole batch after a read that brought at least
+// a small share (the command writes fast: fewer, larger reads), otherwise
+// for that share: a quiet pipe's pending read then keeps little of the ring
+// in memory (Wine touches every page a read asks for before it waits).
+const DWORD kLargeRead = static_cast<DWORD>(kEarlyEmitBytes);
+const DWORD kSmallRead = 64 * 1024;
+// A stream's ring: two batches, one being written while the reader fills
+// the other.
+const size_t kRingBytes = 2 * kEarlyEmitBytes;
+const DWORD kSignalCheckMs = 100;  // a registered task looks at its signal byte this often
+const DWORD kPollWaitMs = 10;      // the fallback's wait while the pipes are empty
+
+// The position of the byte after the last line end of `bytes`, 0 when there
+// is none.
+size_t AfterLastLineEnd(const char* bytes, size_t length) {
+    while (length > 0 && bytes[length - 1] != '\n') --length;
+    return length;
+}
 
 }  // namespace
 
 // One pipe and the text read from it, shared by the relay and the pipe's
 // reader thread; whichever lets go last frees it.
+//
+// The text lives in a ring and is counted by stream position: [head, taken)
+// is being written by the relay, [taken, tail) is read and not yet taken,
+// and the reader reads only into the free space past `tail`, so neither
+// thread touches the other's bytes and none is copied on the way.
 struct Relay::Channel {
     explicit Channel(HANDLE source, bool everyRead) : signalEveryRead(everyRead) {
         HANDLE self = GetCurrentProcess();
@@ -36,44 +57,75 @@ struct Relay::Channel {
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    // Appends what a read brought; true when the relay must be woken: the
-    // first text since it last took some, a stream past the early mark, or
-    // every read with --flush. Called under the lock.
-    bool Arrive(const char* data, DWORD size) {
-        const bool first = arrived == 0;
-        inbox.append(data, size);
-        arrived += size;
-        return signalEveryRead || first || inbox.size() >= kEarlyEmitBytes;
+    // The free stretch after `tail`, at most `limit` bytes; null when the
+    // ring is full. Under the lock.
+    char* Room(DWORD limit, DWORD& size) const {
+        const size_t at = static_cast<size_t>(tail % kRingBytes);
+        size_t room = kRingBytes - static_cast<size_t>(tail - head);
+        if (room > kRingBytes - at) room = kRingBytes - at;  // up to the ring's end
+        size = room < limit ? static_cast<DWORD>(room) : limit;
+        return size > 0 ? ring.get() + at : nullptr;
+    }
+
+    // Counts `size` bytes read into the room; true when the relay must be
+    // woken: the first text since it last looked, a stream past the early
+    // mark, or every read with --flush. Under the lock.
+    bool Arrive(DWORD size) {
+        const bool first = tail == seen;
+        tail += size;
+        return signalEveryRead || first || tail - taken >= kEarlyEmitBytes;
+    }
+
+    // The stretches of the ring that hold the stream's bytes [from, to): the
+    // second is empty unless they wrap past the ring's end.
+    void Stretches(uint64_t from, uint64_t to, const char* start[2], size_t size[2]) const {
+        const size_t at = static_cast<size_t>(from % kRingBytes);
+        const size_t length = static_cast<size_t>(to - from);
+        start[0] = ring.get() + at;
+        size[0] = length < kRingBytes - at ? length : kRingBytes - at;
+        start[1] = ring.get();
+        size[1] = length - size[0];
     }
 
     UniqueHandle pipe;  // our own duplicate of the read end; empty when there is none
     UniqueHandle dataEvent{
         CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: text arrived, or the pipe closed
-    UniqueHandle roomEvent{
-        CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay took a full stream's text
+    UniqueHandle roomEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset: the relay wrote a batch out
     const bool signalEveryRead;
+    // Not zero-filled: its pages are touched only as text arrives, so an
+    // idle task stays small.
+    const std::unique_ptr<char[]> ring{new char[kRingBytes]};
     kovra::C_CriticalSection lock;  // guards the fields below
-    std::string inbox;              // read and not yet written
-    size_t arrived = 0;             // bytes since the relay last took text
+    uint64_t head = 0;              // first byte not written yet
+    uint64_t taken = 0;             // first byte the relay has not taken
+    uint64_t tail = 0;              // one past the last byte read
+    uint64_t seen = 0;              // `tail` when the relay last looked
     bool closed = false;            // the pipe has ended (or failed)
     bool abandoned = false;         // the relay is gone: the reader stops at its next step
 };
 
-// The reader thread: blocking reads until the pipe ends, pausing while its
-// stream is past the early mark so that memory stays bounded.
+// The reader thread: blocking reads into the ring until the pipe ends,
+// pausing while the ring is full.
 unsigned __stdcall Relay::ReadPipe(void* parameter) {
     std::shared_ptr<Relay::Channel> channel = std::move(*static_cast<std::shared_ptr<Relay::Channel>*>(parameter));
     delete static_cast<std::shared_ptr<Relay::Channel>*>(parameter);
-    std::vector<char> buffer(kPipeReadSize);
+    DWORD ask = kSmallRead;
     for (;;) {
+        char* room = nullptr;
+        DWORD size = 0;
         {
             C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
+            room = channel->Room(ask, size);
+        }
+        if (!room) {
+            WaitForSingleObject(channel->roomEvent.Get(), INFINITE);
+            continue;
         }
         DWORD got = 0;
-        const BOOL ok = ReadFile(channel->pipe.Get(), buffer.data(), kPipeReadSize, &got, nullptr);
+        const BOOL ok = ReadFile(channel->pipe.Get(), room, size, &got, nullptr);
+        ask = got >= kSmallRead ? kLargeRead : kSmallRead;
         bool wake = false;
-        bool full = false;
         {
             C_CriticalLock hold(&channel->lock);
             if (channel->abandoned) return 0;
@@ -83,18 +135,11 @@ unsigned __stdcall Relay::ReadPipe(void* parameter) {
                 channel->closed = true;
                 wake = true;
             } else if (got > 0) {
-                wake = channel->Arrive(buffer.data(), got);
-                full = channel->inbox.size() >= kEarlyEmitBytes;
+                wake = channel->Arrive(got);
             }
         }
         if (wake) SetEvent(channel->dataEvent.Get());
         if (!ok) return 0;
-        while (full) {
-            WaitForSingleObject(channel->roomEvent.Get(), INFINITE);
-            C_CriticalLock hold(&channel->lock);
-            if (channel->abandoned) return 0;
-            full = channel->inbox.size() >= kEarlyEmitBytes;
-        }
     }
 }
 
@@ -112,10 +157,12 @@ void CheckWritten(TaskContext& context, FILE* stream) {
                                       : StreamWriteFailureMessage(which == 0 ? STREAM_OUT : STREAM_ERR, error));
 }
 
-size_t LinesReadyToWrite(const char* bytes, size_t length) {
-    size_t lineEnd = length;
-    while (lineEnd > 0 && bytes[lineEnd - 1] != '\n') --lineEnd;
-    if (lineEnd > 0) return lineEnd;
+size_t LinesReadyToWrite(const char* bytes, size_t length) { return LinesReadyToWrite(bytes, length, bytes, 0); }
+
+size_t LinesReadyToWrite(const char* first, size_t firstLength, const char* second, size_t secondLength) {
+    if (const size_t end = AfterLastLineEnd(second, secondLength)) return firstLength + end;
+    if (const size_t end = AfterLastLineEnd(first, firstLength)) return end;
+    const size_t length = firstLength + secondLength;
     return length > kLongestHeldLine ? length : 0;
 }
 
@@ -127,10 +174,10 @@ void WriteLeadingNewline(TaskContext& context) {
 
 namespace {
 
-// Writes the due part of a stream's pending text, below the prompt's line.
-void WriteDue(TaskContext& context, const char* bytes, size_t due, FILE* stream) {
+// Writes the due text, in one stretch or two, below the prompt's line.
+void WriteDue(TaskContext& context, const char* const start[2], const size_t size[2], FILE* stream) {
     WriteLeadingNewline(context);
-    WriteBytes(bytes, due, stream);
+    for (int i = 0; i < 2; ++i) WriteBytes(start[i], size[i], stream);
     // An emission is due now: a file's buffer would hold a first line until
     // 4 KiB more came or the job ended.
     if (stream != stdout) fflush(stdout);  // the separating newline first
@@ -145,7 +192,9 @@ void EmitPending(TaskContext& context, kovra::C_StringMemory& pending, FILE* str
     const char* bytes = pending.Get();
     const size_t due = length > 0 ? LinesReadyToWrite(bytes, length) : 0;
     if (due == 0) return;
-    WriteDue(context, bytes, due, stream);
+    const char* start[2] = {bytes, bytes};
+    const size_t size[2] = {due, 0};
+    WriteDue(context, start, size, stream);
     // Clear zero-fills the buffer: keep the rest aside first.
     std::string rest(bytes + due, length - due);
     pending.Clear();
@@ -204,30 +253,49 @@ bool Relay::PollChannel(Channel& channel) {
         return true;
     }
     if (available == 0) return false;
-    std::vector<char> buffer(available < kPipeReadSize ? available : kPipeReadSize);
+    char* room = nullptr;
+    DWORD size = 0;
+    {
+        C_CriticalLock hold(&channel.lock);
+        room = channel.Room(available < kLargeRead ? available : kLargeRead, size);
+    }
+    if (!room) return false;  // full: the next emission makes room
     DWORD got = 0;
-    if (!ReadFile(channel.pipe.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    if (!ReadFile(channel.pipe.Get(), room, size, &got, nullptr)) {
         channel.closed = true;
         return true;
     }
     C_CriticalLock hold(&channel.lock);
-    channel.Arrive(buffer.data(), got);
+    channel.Arrive(got);
     return true;
 }
 
 void Relay::Emit(Channel& channel, FILE* stream) {
-    size_t due = 0;
+    uint64_t from = 0;
+    uint64_t to = 0;
     {
         C_CriticalLock hold(&channel.lock);
-        if (channel.arrived == 0) return;
-        m_batch.clear();
-        m_batch.swap(channel.inbox);
-        due = LinesReadyToWrite(m_batch.data(), m_batch.size());
-        channel.inbox.assign(m_batch, due, std::string::npos);
-        channel.arrived = 0;
+        if (channel.tail == channel.seen) return;
+        channel.seen = channel.tail;
+        from = channel.taken;
+        to = channel.tail;
+    }
+    const char* start[2];
+    size_t size[2];
+    channel.Stretches(from, to, start, size);
+    const size_t due = LinesReadyToWrite(start[0], size[0], start[1], size[1]);
+    if (due == 0) return;
+    channel.Stretches(from, from + due, start, size);
+    {
+        C_CriticalLock hold(&channel.lock);
+        channel.taken = from + due;
+    }
+    WriteDue(m_context, start, size, stream);
+    {
+        C_CriticalLock hold(&channel.lock);
+        channel.head = channel.taken;
     }
     SetEvent(channel.roomEvent.Get());
-    if (due > 0) WriteDue(m_context, m_batch.data(), due, stream);
 }
 
 void Relay::Run() {
@@ -246,8 +314,8 @@ void Relay::Run() {
         bool ended = true;
         for (Channel* channel : {m_out.get(), m_err.get()}) {
             C_CriticalLock hold(&channel->lock);
-            arrived = arrived || channel->arrived > 0;
-            full = full || channel->inbox.size() >= kEarlyEmitBytes;
+            arrived = arrived || channel->tail != channel->seen;
+            full = full || channel->tail - channel->taken >= kEarlyEmitBytes;
             ended = ended && channel->closed;
         }
         if (ended) return;  // what is left is written at the completion
@@ -269,12 +337,14 @@ void Relay::Run() {
 
 void Relay::WriteRest() {
     for (const auto& pair : {std::make_pair(m_out.get(), stdout), std::make_pair(m_err.get(), stderr)}) {
-        std::string rest;
+        Channel& channel = *pair.first;
+        const char* start[2];
+        size_t size[2];
         {
-            C_CriticalLock hold(&pair.first->lock);
-            rest.swap(pair.first->inbox);
+            C_CriticalLock hold(&channel.lock);
+            channel.Stretches(channel.taken, channel.tail, start, size);
         }
-        WriteBytes(rest.data(), rest.size(), pair.second);
+        for (int i = 0; i < 2; ++i) WriteBytes(start[i], size[i], pair.second);
         CheckWritten(m_context, pair.second);
     }
 }

@@ -5,7 +5,6 @@
 #include <stdio.h>
 
 #include <memory>
-#include <string>
 
 #include "kovra/C_StringMemory.h"
 #include "kovra/common/UniqueHandle.h"
@@ -17,15 +16,19 @@ namespace vrek {
 constexpr size_t kLongestHeldLine = 10240;
 // Without --flush, pending text is written at most this often...
 constexpr DWORD kEmitPeriodMs = 500;
-// ...or as soon as a stream holds this much: whole lines, and the pipe's
-// reader pauses until they are taken, so memory stays bounded whatever the
-// command writes.
+// ...or as soon as a stream holds this much not yet taken for writing: whole
+// lines, while the pipe's reader goes on reading into a second batch.
 constexpr size_t kEarlyEmitBytes = 1 << 20;
+// A stream holding that much always has lines due, so a full ring is always
+// written out.
+static_assert(kEarlyEmitBytes > kLongestHeldLine, "an early emission must find text due");
 
 // How many of the first `length` pending bytes are due: up to and including
 // the last line end; all of them when there is none and they exceed
 // kLongestHeldLine; else 0.
 size_t LinesReadyToWrite(const char* bytes, size_t length);
+// The same for text in two stretches, the second following the first.
+size_t LinesReadyToWrite(const char* first, size_t firstLength, const char* second, size_t secondLength);
 
 // Unless the task has a console of its own or has already done so, writes
 // "\n" to standard output: the task's output then starts below the line on
@@ -48,13 +51,17 @@ void CheckWritten(TaskContext& context, FILE* stream);
 
 // The relay mode's reading of the command's output and error pipes.
 //
-// Each pipe is read by a thread of its own with blocking 64 KiB reads into
-// that stream's pending text, and the task's thread sleeps until there is
-// something to do: new text, a pipe's end, the stop event (set by the
-// console control handler), the time of the next emission, or, for a
+// Each pipe is read by a thread of its own with blocking reads straight into
+// that stream's ring of two batches, and the task's thread sleeps until
+// there is something to do: new text, a pipe's end, the stop event (set by
+// the console control handler), the time of the next emission, or, for a
 // registered task, the 100 ms check of the record's signal byte. An idle or
 // orphaned command (a grandchild holding the pipes after the command ended)
-// then costs no polling.
+// then costs no polling. While the task's thread writes one batch of whole
+// lines out of the ring, the reader goes on draining the pipe into the rest
+// of it, so the command does not wait on a full pipe meanwhile; a full ring
+// pauses the reader until the batch is written, so memory stays bounded
+// whatever the command writes.
 //
 // Rules kept from the polling relay: whole lines, byte for byte; more than
 // 10240 bytes without a line end written whole; output before error within
@@ -92,7 +99,6 @@ private:
     std::shared_ptr<Channel> m_err;
     kovra::common::UniqueHandle m_threads[2];
     bool m_polling = false;
-    std::string m_batch;  // the lines being written, reused between emissions
 };
 
 }  // namespace vrek

@@ -304,19 +304,36 @@ TEST(Jobs, InPassThroughModeTheLauncherReportsAnUnopenableFileAndStartsNothing) 
     EXPECT_EQ(std::string::npos, run.out.find("job:"));
 }
 
-TEST(Jobs, MegabytesOfMixedOutputAndErrorArriveByteExact) {
-    TempDir dir;
+TEST(Jobs, MegabytesOfOutputAndErrorArriveByteExact) {
     const size_t bytes = 6 << 20;  // several early emissions, and readers paused for room
-    for (const wchar_t* flush : {L"", L"--flush "}) {
-        SCOPED_TRACE(testsupport::Narrow(flush));
-        auto job = StartJob(L"--delay 0.3 --nologo " + std::wstring(flush) + L"--out o.txt --err e.txt --task " +
-                                ChildTask(L"emit", L"mixed:7:" + std::to_wstring(bytes)),
-                            dir.Path().c_str());
+    std::string mixedOut, mixedErr;
+    for (const auto& piece : e2e::MixedStreams(7, bytes)) (piece.first ? mixedErr : mixedOut) += piece.second;
+    const std::wstring mixed =
+        L"--out o.txt --err e.txt --task " + ChildTask(L"emit", L"mixed:7:" + std::to_wstring(bytes));
+    const std::string line = "a burst of lines past the relay's bound\n";
+    std::string burst;
+    for (int i = 0; i < 100000; ++i) burst += line;
+    const struct {
+        const char* what;
+        std::wstring args;
+        std::string out;
+        std::string err;
+    } rows[] = {
+        {"mixed", mixed, mixedOut, mixedErr},
+        {"mixed, --flush", L"--flush " + mixed, mixedOut, mixedErr},
+        {"a burst larger than the bound, then a slow trickle of pieces of lines",
+         L"--out o.txt --err e.txt --task " +
+             ChildTask(L"emit", L"O:100000:" + Hex(line) + L" o:" + Hex("ab") + L" sleep:300 o:" + Hex("c\nde") +
+                                    L" sleep:300 o:" + Hex("f\n") + L" sleep:300 o:" + Hex("no line end")),
+         burst + "abc\ndef\nno line end", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        auto job = StartJob(L"--delay 0.3 --nologo " + row.args, dir.Path().c_str());
         EXPECT_EQ(0u, job->Wait(120000));
-        std::string out, err;
-        for (const auto& piece : e2e::MixedStreams(7, bytes)) (piece.first ? err : out) += piece.second;
-        EXPECT_TRUE(testsupport::SameBytes(out, ReadFileBytes(dir.File(L"o.txt"))));
-        EXPECT_TRUE(testsupport::SameBytes(err, ReadFileBytes(dir.File(L"e.txt"))));
+        EXPECT_TRUE(testsupport::SameBytes(row.out, ReadFileBytes(dir.File(L"o.txt"))));
+        EXPECT_TRUE(testsupport::SameBytes(row.err, ReadFileBytes(dir.File(L"e.txt"))));
     }
 }
 
