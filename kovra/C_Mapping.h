@@ -37,6 +37,10 @@ public:
     void* Map(I_Mapping* source, const wchar_t* name, int shared);
 
     void* Pointer() { return m_view; }
+    // The mapping's handle, owned by the object (null while unmapped): for a
+    // caller that hands the mapping to another process with DuplicateHandle,
+    // which keeps the named memory alive as long as that process holds it.
+    HANDLE Handle() const { return m_mapping.Get(); }
     // 1 when the named mapping existed before this object's Map made its
     // handle; 0 while unmapped.
     int IsExistMap() const { return m_existed; }

@@ -198,13 +198,46 @@ int DaemonRegistry::CheckRoom() {
     return live;
 }
 
-TaskState* DaemonRegistry::Claim(const kovra::C_WString& taskLine) {
-    TaskState* record = nullptr;
+DaemonRegistry::ClaimOutcome DaemonRegistry::ClaimFor(unsigned long pid, const kovra::C_WString& command,
+                                                      HANDLE process) {
+    ClaimOutcome outcome = CLAIM_NO_TABLE;
     {
         TableLock lock(m_mutex.get());
         if (TaskStateTable* table = MapAndSweep(lock.Held())) {
-            record = AcquireSlot(table);
-            if (record) SetTaskCommand(taskLine, record, GetCurrentProcessId());
+            TaskState* record = AcquireSlot(table);
+            HANDLE given = nullptr;
+            if (!record) {
+                outcome = CLAIM_FULL;
+            } else if (DuplicateHandle(GetCurrentProcess(), m_mapping.Handle(), process, &given, 0, FALSE,
+                                       DUPLICATE_SAME_ACCESS)) {
+                SetTaskCommand(command, record, pid);
+                outcome = CLAIM_TAKEN;
+            } else {
+                SetTaskState(record, TASK_STATE_DEAD);
+            }
+            m_mapping.Sync();
+        }
+    }
+    m_mutex.reset();
+    m_mapping.Unmap(1);
+    return outcome;
+}
+
+TaskState* DaemonRegistry::Claim(const kovra::C_WString& taskLine, bool* full) {
+    TaskState* record = nullptr;
+    if (full) *full = false;
+    {
+        TableLock lock(m_mutex.get());
+        if (TaskStateTable* table = MapAndSweep(lock.Held())) {
+            const unsigned long self = GetCurrentProcessId();
+            const kovra::common::Array<TaskState*> live = ListLiveTasks(table);
+            for (int i = 0; i < live.Count() && !record; ++i)
+                if (GetTaskPid(live.At(i)) == self) record = live.At(i);
+            if (!record) {
+                record = AcquireSlot(table);
+                if (record) SetTaskCommand(taskLine, record, self);
+                if (!record && full) *full = true;
+            }
             m_mapping.Sync();
         }
     }

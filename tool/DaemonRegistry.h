@@ -131,18 +131,31 @@ public:
                             const wchar_t* mutexName = REGISTRY_MUTEX_NAME);
     virtual ~DaemonRegistry();
 
-    // The launcher's room check: -1 when the table cannot be mapped, else
-    // the number of live records (20: full). Reserves nothing, and releases
-    // the mutex, the mapping and its source afterwards: the object is spent.
+    // A room check: -1 when the table cannot be mapped, else the number of
+    // live records (20: full). Reserves nothing, and releases the mutex, the
+    // mapping and its source afterwards: the object is spent.
     [[nodiscard]] int CheckRoom();
 
-    // The task's claim: takes a record and fills it with `taskLine` and this
-    // process's id, flushes, unlocks and closes the mutex handle. The mapping
-    // stays open until the object goes, so the record stays valid and the
-    // block alive while the daemon runs. The record, or null when the table
-    // cannot be mapped or is full (the task then runs unregistered). One
-    // claim per object.
-    [[nodiscard]] TaskState* Claim(const kovra::C_WString& taskLine);
+    enum ClaimOutcome { CLAIM_TAKEN, CLAIM_FULL, CLAIM_NO_TABLE };
+    // The launcher's claim for the task copy `pid` that it started
+    // suspended: the check for room and the claim are one step under the
+    // mutex, so no two launchers can both find the last record free. The
+    // record gets `command` and `pid`; the task then finds it by its own
+    // id. The named block lives only while some process holds it, so the
+    // task (`process`, a handle with PROCESS_DUP_HANDLE) is given a handle
+    // to it before it runs: the block outlives a launcher that ends before
+    // the task has mapped it, and the handle goes with the task. Releases
+    // everything afterwards: the object is spent.
+    [[nodiscard]] ClaimOutcome ClaimFor(unsigned long pid, const kovra::C_WString& command, HANDLE process);
+
+    // The task's claim: the record the launcher took for this process, or,
+    // when there is none (a task line made by hand), a record taken now and
+    // filled with `taskLine` and this process's id. Flushes, unlocks and
+    // closes the mutex handle. The mapping stays open until the object goes,
+    // so the record stays valid and the block alive while the daemon runs.
+    // The record, or null when the table cannot be mapped or is full
+    // (*full, when given, says which). One claim per object.
+    [[nodiscard]] TaskState* Claim(const kovra::C_WString& taskLine, bool* full = nullptr);
 
     // The manager's snapshot: the live records in record order, pointers into
     // the block (values read through them later are the live ones). The block

@@ -8,6 +8,7 @@
 #include "kovra/C_Process.h"
 #include "tool/DaemonManager.h"
 #include "tool/Launcher.h"
+#include "tool/TaskArgument.h"
 #include "tool/TaskRunner.h"
 #include "tool/TaskSettings.h"
 #include "tool/Usage.h"

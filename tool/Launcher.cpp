@@ -4,8 +4,6 @@
 
 #include <stdio.h>
 
-#include <algorithm>
-
 #include "kovra/RedirectHandle.h"
 #include "kovra/common/kovra_GetCurrentDirectory.h"
 #include "kovra/common/kovra_GetLastName.h"
@@ -13,6 +11,7 @@
 #include "tool/DaemonRegistry.h"
 #include "tool/ProcessQueries.h"
 #include "tool/StdStreams.h"
+#include "tool/TaskArgument.h"
 
 using kovra::C_Process;
 using kovra::C_WString;
@@ -21,49 +20,12 @@ using kovra::RedirectHandle;
 
 namespace vrek {
 
-const wchar_t kTaskArgumentPrefix[] = L"--pid-task--";
-
 namespace {
 
 // Enough for any prompt's console: the task line stays short.
 const size_t kMaxConsolePids = 8;
 
 }  // namespace
-
-long ParseTaskPid(wchar_t** argv, int argc) {
-    if (argc <= 1) return -1;
-    C_WString last(argv[argc - 1]);
-    if (!last.StartsWith(C_WString(kTaskArgumentPrefix))) return -1;
-    int value = last.EncloseInt(12, nullptr, 7, nullptr);
-    return value > 0 ? value : -1;
-}
-
-TaskArgument ParseTaskArgument(const wchar_t* argument) {
-    TaskArgument parsed;
-    const size_t prefix = wcslen(kTaskArgumentPrefix);
-    if (!argument || wcsncmp(argument, kTaskArgumentPrefix, prefix) != 0) return parsed;
-    const wchar_t* p = argument + prefix;
-    std::vector<unsigned long>* list = &parsed.prompts;
-    while (*p >= L'0' && *p <= L'9') {
-        unsigned long pid = 0;
-        for (; *p >= L'0' && *p <= L'9'; ++p) pid = pid * 10 + static_cast<unsigned long>(*p - L'0');
-        if (pid != 0) list->push_back(pid);
-        if (*p == L';') list = &parsed.others;
-        if (*p != L',' && *p != L';') break;
-        ++p;
-    }
-    if (*p == L'|') parsed.startFolder = p + 1;
-    return parsed;
-}
-
-std::wstring ComposeTaskArgument(const TaskArgument& argument) {
-    std::wstring text = kTaskArgumentPrefix;
-    for (size_t i = 0; i < argument.prompts.size(); ++i)
-        text += (i ? L"," : L"") + std::to_wstring(argument.prompts[i]);
-    for (size_t i = 0; i < argument.others.size(); ++i) text += (i ? L"," : L";") + std::to_wstring(argument.others[i]);
-    if (!argument.startFolder.empty()) text += L"|" + argument.startFolder;
-    return QuoteArgument(C_WString(text.c_str()), false).GetString();
-}
 
 namespace {
 
@@ -149,16 +111,44 @@ bool SetFileRedirects(const TaskSettings& settings, C_Process& process, C_WStrin
 
 }  // namespace
 
+namespace {
+
+const wchar_t kNoTable[] = L"管理者権限が無いため --daemon オプションに失敗しました。";
+const wchar_t kTableFull[] = L"デーモン管理は最大で 20 プロセスです。中止しました。";
+
+// Ctrl+C at the prompt while a daemon's task copy waits, suspended, for its
+// record would leave it suspended for good: the launcher lets that moment
+// pass.
+BOOL WINAPI IgnoreConsoleEvent(DWORD) { return TRUE; }
+
+// The daemon's record for the task copy the launcher started suspended, and
+// then its start; false (the copy ended, the reason printed) when the table
+// has no room or cannot be used.
+bool RegisterAndResume(const TaskSettings& settings, C_Process& process, unsigned long pid) {
+    DaemonRegistry registry;
+    const DaemonRegistry::ClaimOutcome outcome = registry.ClaimFor(pid, settings.command, process.GetHandle());
+    if (outcome != DaemonRegistry::CLAIM_TAKEN) {
+        process.Terminate();
+        _putws(outcome == DaemonRegistry::CLAIM_FULL ? kTableFull : kNoTable);
+        return false;
+    }
+    kovra::common::UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, process.GetThreadId()));
+    if (thread && ResumeThread(thread.Get()) != static_cast<DWORD>(-1)) return true;
+    // Its record goes with it: nothing runs unregistered.
+    process.Terminate();
+    wprintf(L"job error.");
+    return false;
+}
+
+}  // namespace
+
 int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
+    // Refused before anything is opened (a --flush2 file would be emptied);
+    // the record itself is taken once the task copy exists.
     if (settings.daemon) {
-        DaemonRegistry registry;
-        int live = registry.CheckRoom();
-        if (live < 0) {
-            _putws(L"管理者権限が無いため --daemon オプションに失敗しました。");
-            return 1;
-        }
-        if (live >= TASK_RECORD_COUNT) {
-            _putws(L"デーモン管理は最大で 20 プロセスです。中止しました。");
+        const int live = DaemonRegistry().CheckRoom();
+        if (live < 0 || live >= TASK_RECORD_COUNT) {
+            _putws(live < 0 ? kNoTable : kTableFull);
             return 1;
         }
     }
@@ -174,25 +164,16 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
         settings.workDir = kovra::common::kovra_GetCurrentDirectory();
     }
 
-    // The task copy attaches to the shell's console, so it needs the shell's
-    // id. A launcher whose parent cannot be found (the snapshot fails, or it
-    // was started from outside Windows) carries its own id instead: the
+    // The task copy attaches to the prompt's console, so it needs the
+    // prompt. A launcher whose parent cannot be found (the snapshot fails,
+    // or it was started from outside Windows) names itself instead: the
     // attach then fails as the launcher is gone, and the task's fallbacks
     // apply (a new console for --parent-console, files and nul as usual).
     // The ancestors and the other processes of the prompt's console follow,
     // for a prompt that ends before the job does (`cmd /c vrek ...`).
-    const std::vector<unsigned long> ancestors = GetAncestorIds(GetCurrentProcessId(), kMaxConsolePids);
-    const std::vector<unsigned long> console = GetConsoleProcessIds(kMaxConsolePids);
-    auto onConsole = [&console](unsigned long pid) {
-        return std::find(console.begin(), console.end(), pid) != console.end();
-    };
-    TaskArgument task;
-    task.prompts.push_back(ancestors.empty() ? GetCurrentProcessId() : ancestors.front());
-    for (size_t i = 1; i < ancestors.size(); ++i)
-        if (onConsole(ancestors[i])) task.prompts.push_back(ancestors[i]);
-    for (unsigned long pid : console)
-        if (std::find(ancestors.begin(), ancestors.end(), pid) == ancestors.end()) task.others.push_back(pid);
-    if (!settings.workDir.Empty()) task.startFolder = startFolder.GetString();
+    const TaskArgument task =
+        MakeTaskArgument(CurrentProcessRef(GetCurrentProcessId()), GetAncestors(GetCurrentProcessId(), kMaxConsolePids),
+                         GetConsoleProcesses(kMaxConsolePids), settings.workDir.Empty() ? L"" : startFolder.GetString());
     C_WString arguments = settings.taskLine + L" " + ComposeTaskArgument(task).c_str();
 
     int flags = kovra::RUN_PIPE_NONE;
@@ -203,6 +184,10 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
             _putws(OpenFailureMessage(failed, GetLastError()).GetString());
             return 1;
         }
+    }
+    if (settings.daemon) {
+        flags |= kovra::RUN_SUSPENDED;
+        SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE);
     }
 
     // The bare file name, found first in this executable's own folder. A
@@ -217,6 +202,7 @@ int RunLauncher(wchar_t** argv, TaskSettings& settings, C_Process& process) {
         wprintf(L"job error.");
         return 1;
     }
+    if (settings.daemon && !RegisterAndResume(settings, process, pid)) return 1;
     wprintf(L"job: %d started", static_cast<int>(pid));
     return 0;
 }

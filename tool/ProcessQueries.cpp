@@ -29,7 +29,32 @@ void GetParentProcessIds(kovra::common::List<unsigned long>& list, unsigned long
     }
 }
 
-std::vector<unsigned long> GetAncestorIds(unsigned long pid, size_t limit) {
+namespace {
+
+unsigned long long CreationTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+ProcessRef CurrentProcessRef(unsigned long pid) {
+    kovra::common::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    return {pid, process ? CreationTime(process.Get()) : 0};
+}
+
+kovra::common::UniqueHandle OpenSameProcess(const ProcessRef& process, DWORD access) {
+    if (process.pid == 0 || process.created == 0) return kovra::common::UniqueHandle();
+    kovra::common::UniqueHandle opened(
+        OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process.pid));
+    if (!opened || CreationTime(opened.Get()) != process.created ||
+        WaitForSingleObject(opened.Get(), 0) != WAIT_TIMEOUT)
+        return kovra::common::UniqueHandle();
+    return opened;
+}
+
+std::vector<ProcessRef> GetAncestors(unsigned long pid, size_t limit) {
     std::vector<std::pair<unsigned long, unsigned long>> parentOf;  // (process, parent)
     kovra::common::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return {};
@@ -37,14 +62,19 @@ std::vector<unsigned long> GetAncestorIds(unsigned long pid, size_t limit) {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
         if (entry.th32ParentProcessID != 0) parentOf.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
-    std::vector<unsigned long> chain;
-    for (unsigned long at = pid; chain.size() < limit;) {
+    std::vector<ProcessRef> chain;
+    ProcessRef child = CurrentProcessRef(pid);
+    while (chain.size() < limit) {
+        const unsigned long at = child.pid;
         auto found = std::find_if(parentOf.begin(), parentOf.end(), [at](const auto& p) { return p.first == at; });
         if (found == parentOf.end()) break;
-        const unsigned long parent = found->second;
-        if (parent == pid || std::find(chain.begin(), chain.end(), parent) != chain.end()) break;
+        const ProcessRef parent = CurrentProcessRef(found->second);
+        if (parent.pid == pid || parent.created == 0 || parent.created > child.created) break;
+        if (std::find_if(chain.begin(), chain.end(), [&](const ProcessRef& p) { return p.pid == parent.pid; }) !=
+            chain.end())
+            break;
         chain.push_back(parent);
-        at = parent;
+        child = parent;
     }
     return chain;
 }
@@ -130,47 +160,111 @@ QueryProcessFunction GetQueryProcess() {
 
 namespace {
 
-bool ReadOther(HANDLE process, const void* address, void* buffer, size_t size) {
+bool ReadOther(void* process, unsigned long long address, void* buffer, size_t size) {
     SIZE_T got = 0;
-    return ReadProcessMemory(process, address, buffer, size, &got) && got == size;
+    return ReadProcessMemory(static_cast<HANDLE>(process), reinterpret_cast<const void*>(address), buffer, size,
+                             &got) &&
+           got == size;
+}
+
+// The 32-bit layouts: the environment block's parameters pointer, and the
+// current folder's UNICODE_STRING32 in the parameters.
+const unsigned kPeb32Parameters = 0x10;
+const unsigned kParameters32Folder = 0x24;
+
+// One reading of the folder: false when a piece cannot be read.
+bool ReadFolderOnce(MemoryReader read, void* context, unsigned long long peb, bool wow64, std::wstring* folder) {
+    unsigned long long buffer = 0;
+    unsigned length = 0;
+    if (wow64) {
+        ULONG parameters = 0;
+        unsigned char string32[8];
+        if (!read(context, peb + kPeb32Parameters, &parameters, sizeof parameters) || !parameters ||
+            !read(context, parameters + kParameters32Folder, string32, sizeof string32))
+            return false;
+        length = string32[0] | (string32[1] << 8);
+        buffer = string32[4] | (string32[5] << 8) | (string32[6] << 16) | (static_cast<unsigned long long>(string32[7]) << 24);
+    } else {
+        PEB block = {};
+        ProcessParametersLayout params = {};
+        if (!read(context, peb, &block, sizeof block) || !block.ProcessParameters ||
+            !read(context, reinterpret_cast<unsigned long long>(block.ProcessParameters), &params, sizeof params))
+            return false;
+        length = params.CurrentDirectoryPath.Length;
+        buffer = reinterpret_cast<unsigned long long>(params.CurrentDirectoryPath.Buffer);
+    }
+    // An odd length is not a path (a 16-bit length cannot exceed the longest path).
+    if (!buffer || length == 0 || length % 2) return false;
+    folder->assign(length / 2, L'\0');
+    if (!read(context, buffer, &(*folder)[0], length)) return false;
+    folder->resize(wcsnlen(folder->c_str(), folder->size()));
+    return true;
 }
 
 }  // namespace
 
-std::wstring ReadProcessCurrentDirectory(unsigned long pid) {
-    kovra::common::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
-    const QueryProcessFunction query = GetQueryProcess();
-    if (!process || !query || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT) return std::wstring();
-    PROCESS_BASIC_INFORMATION basic = {};
-    if (query(process.Get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
-        return std::wstring();
-    PEB peb = {};
-    ProcessParametersLayout params = {};
-    if (!ReadOther(process.Get(), basic.PebBaseAddress, &peb, sizeof peb) || !peb.ProcessParameters ||
-        !ReadOther(process.Get(), peb.ProcessParameters, &params, sizeof params))
-        return std::wstring();
-    const UNICODE_STRING& path = params.CurrentDirectoryPath;
-    // An odd length is not a path (a 16-bit length cannot exceed the longest path).
-    if (!path.Buffer || path.Length == 0 || path.Length % 2) return std::wstring();
-    std::wstring folder(path.Length / 2, L'\0');
-    if (!ReadOther(process.Get(), path.Buffer, &folder[0], path.Length)) return std::wstring();
-    folder.resize(wcsnlen(folder.c_str(), folder.size()));
-    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    return folder;
+std::wstring ReadCurrentDirectoryAt(MemoryReader read, void* context, unsigned long long peb, bool wow64) {
+    // The prompt may be in the middle of a `cd`: a length of one folder with
+    // the text of another would show neither.
+    std::wstring last;
+    bool have = false;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::wstring folder;
+        if (!ReadFolderOnce(read, context, peb, wow64, &folder)) return std::wstring();
+        if (have && folder == last) {
+            if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+            return folder;
+        }
+        last = folder;
+        have = true;
+    }
+    return std::wstring();
 }
 
-std::vector<unsigned long> GetConsoleProcessIds(size_t limit) {
-    std::vector<DWORD> ids(64);
-    DWORD count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
-    if (count > ids.size()) {
-        ids.resize(count);
-        count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+std::wstring ReadProcessCurrentDirectory(const ProcessRef& process) {
+    kovra::common::UniqueHandle opened = OpenSameProcess(process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+    const QueryProcessFunction query = GetQueryProcess();
+    if (!opened || !query) return std::wstring();
+    // A 32-bit process's own block; null for a native one.
+    ULONG_PTR peb32 = 0;
+    if (query(opened.Get(), ProcessWow64Information, &peb32, sizeof peb32, nullptr) == 0 && peb32)
+        return ReadCurrentDirectoryAt(ReadOther, opened.Get(), peb32, true);
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (query(opened.Get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
+        return std::wstring();
+    return ReadCurrentDirectoryAt(ReadOther, opened.Get(), reinterpret_cast<unsigned long long>(basic.PebBaseAddress),
+                                  false);
+}
+
+std::vector<ProcessRef> GetConsoleProcesses(size_t limit) {
+    auto list = [] {
+        std::vector<DWORD> ids(64);
+        DWORD count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+        if (count > ids.size()) {
+            ids.resize(count);
+            count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+        }
+        ids.resize(count <= ids.size() ? count : 0);
+        return ids;
+    };
+    std::vector<ProcessRef> found;
+    std::vector<kovra::common::UniqueHandle> held;  // no id passes to another process meanwhile
+    for (DWORD pid : list()) {
+        if (pid == GetCurrentProcessId() || found.size() >= limit) continue;
+        kovra::common::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        if (!process) continue;
+        found.push_back({pid, CreationTime(process.Get())});
+        held.push_back(std::move(process));
     }
-    std::vector<unsigned long> others;
-    for (DWORD i = 0; i < count && i < ids.size() && others.size() < limit; ++i)
-        if (ids[i] != GetCurrentProcessId()) others.push_back(ids[i]);
-    return others;
+    // An id that left the console before it was opened may name a stranger.
+    const std::vector<DWORD> again = list();
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [&](const ProcessRef& p) {
+                                   return p.created == 0 ||
+                                          std::find(again.begin(), again.end(), p.pid) == again.end();
+                               }),
+                found.end());
+    return found;
 }
 
 }  // namespace vrek

@@ -3,6 +3,7 @@
 #include "kovra/C_String.h"
 #include "kovra/common/UniqueHandle.h"
 #include "kovra/common/kovra_GetCurrentDirectory.h"
+#include "tool/PromptText.h"
 
 #include <windows.h>
 
@@ -222,11 +223,12 @@ void PrintPromptTo(FILE* stream, const C_WString& folder) {
     const C_WString shown = folder.Empty() ? kovra::common::kovra_GetCurrentDirectory() : folder;
     if (shown.Empty()) return;
     // In the ANSI code page, as the shell's own prompt is written.
-    const kovra::C_String narrow = shown.ToString();
+    const kovra::C_String narrow = C_WString(PromptFor(shown.GetString()).c_str()).ToString();
     WriteBytes(narrow.GetString(), static_cast<size_t>(narrow.ByteLength()), stream);
-    WriteBytes(">", 1, stream);
     fflush(stream);
 }
+
+bool IsConsoleStream(FILE* stream) { return ConsoleOf(stream) != nullptr; }
 
 bool BindStdStream(int which, const wchar_t* fileName) {
     // _wfreopen would share the file for writing with anyone.

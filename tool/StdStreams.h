@@ -64,10 +64,13 @@ void WriteBytes(const void* data, size_t size, FILE* stream);
 // none failed. For a stream with no file at all, ERROR_INVALID_HANDLE.
 unsigned long LastWriteError(FILE* stream);
 
-// Writes `folder` and ">" to `stream`, without a line end: the prompt as
-// the shell draws it. The current directory when `folder` is empty; nothing
-// when that cannot be read either.
+// Writes the prompt for `folder` to `stream` as the shell draws it (from
+// PROMPT, see PromptFor), without a line end. The current directory when
+// `folder` is empty; nothing when that cannot be read either.
 void PrintPromptTo(FILE* stream, const kovra::C_WString& folder = kovra::C_WString());
+
+// Whether `stream` writes to a console.
+bool IsConsoleStream(FILE* stream);
 
 // Whether the file `name` is the file open as `opened`: the same volume and
 // file identity, whatever the spelling (case, 8.3 short names, "\\?\"

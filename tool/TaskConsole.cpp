@@ -1,6 +1,10 @@
 #include "tool/TaskConsole.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "kovra/common/UniqueHandle.h"
+#include "tool/PromptText.h"
 #include "tool/ProcessParameters.h"
 #include "tool/ProcessQueries.h"
 
@@ -48,10 +52,20 @@ BOOL AllocVisibleConsole() {
 }
 
 bool AttachPromptConsole(TaskContext& context) {
+    if (context.attached) return true;
     for (const auto* list : {&context.prompts, &context.others}) {
-        for (unsigned long pid : *list) {
-            if (AttachConsole(pid)) {
-                if (list == &context.prompts) context.promptPid = pid;
+        for (const ProcessRef& process : *list) {
+            // Held until attached: meanwhile the id cannot pass to a
+            // stranger, whose console would then get the job's output.
+            const kovra::common::UniqueHandle same = OpenSameProcess(process, 0);
+            if (!same) continue;
+            if (AttachConsole(process.pid)) {
+                context.attached = true;
+                // From now on Ctrl+C, Ctrl+Break or the window's close at
+                // this console are the task's stop requests, even when it
+                // came only to report: otherwise they would end the task at
+                // once and leave its command running.
+                SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
                 return true;
             }
             // Attached already (to this console or one of its own).
@@ -67,7 +81,6 @@ void SetUpConsole(TaskContext& context) {
     int needsParent = GetConsoleNeeds(context.settings, needsNewConsole, fallsBackToConsole);
     if (needsParent) {
         if (AttachPromptConsole(context)) {
-            SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
             context.settings.hide = 1;
         } else if (fallsBackToConsole) {
             context.consoleAllocated = AllocVisibleConsole() != FALSE;
@@ -80,20 +93,39 @@ void SetUpConsole(TaskContext& context) {
     }
 }
 
-bool WriteToPromptConsole(TaskContext& context, const kovra::C_WString& line) {
+bool WriteToPromptConsole(TaskContext& context, const kovra::C_WString& text, bool lineEnd) {
     if (!context.consoleAllocated && !AttachPromptConsole(context)) return false;
     kovra::common::UniqueFileHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                                         nullptr));
     if (!console) return false;
-    const kovra::C_WString text = line + L"\r\n";
+    const kovra::C_WString all = lineEnd ? text + L"\r\n" : text;
     DWORD written = 0;
-    return WriteConsoleW(console.Get(), text.GetString(), static_cast<DWORD>(text.Length()), &written, nullptr) != 0;
+    return WriteConsoleW(console.Get(), all.GetString(), static_cast<DWORD>(all.Length()), &written, nullptr) != 0;
+}
+
+void AnnounceEnd(TaskContext& context, const kovra::C_WString& lines) {
+    if (!context.settings.showResult) return;
+    // The job's own console goes with it; the prompt's is the one the user
+    // watches.
+    if (context.consoleAllocated) {
+        FreeConsole();
+        context.consoleAllocated = false;
+    }
+    if (!AttachPromptConsole(context)) return;
+    WriteToPromptConsole(context, kovra::C_WString(L"\r\n") + lines + PromptFor(PromptFolder(context).GetString()).c_str(),
+                         false);
 }
 
 kovra::C_WString PromptFolder(const TaskContext& context) {
-    if (context.promptPid != 0) {
-        const std::wstring folder = ReadProcessCurrentDirectory(context.promptPid);
+    // The nearest prompt still on the console is the one whose prompt the
+    // user sees: a nested prompt that has ended hands the console back.
+    std::vector<DWORD> onConsole(64);
+    const DWORD count = GetConsoleProcessList(onConsole.data(), static_cast<DWORD>(onConsole.size()));
+    onConsole.resize(count <= onConsole.size() ? count : 0);
+    for (const ProcessRef& prompt : context.prompts) {
+        if (std::find(onConsole.begin(), onConsole.end(), prompt.pid) == onConsole.end()) continue;
+        const std::wstring folder = ReadProcessCurrentDirectory(prompt);
         if (!folder.empty()) return kovra::C_WString(folder.c_str());
     }
     return context.startFolder;  // empty: the task's own, the launcher's

@@ -7,6 +7,7 @@
 #include "kovra/C_Process.h"
 #include "kovra/common/UniqueHandle.h"
 #include "tool/DaemonRegistry.h"
+#include "tool/ProcessQueries.h"
 #include "tool/TaskSettings.h"
 
 namespace vrek {
@@ -35,6 +36,7 @@ struct TaskContext {
     kovra::C_Process& process;
     DaemonRegistry registry;      // keeps `record` valid while the task runs
     TaskState* record = nullptr;  // null: not registered
+    bool tableFull = false;       // a daemon's record was refused: every record is live
     DWORD startTick = 0;
     bool consoleAllocated = false;
     bool commandInputRedirected = false;  // the command reads a file or nul, not a pipe
@@ -43,15 +45,16 @@ struct TaskContext {
     kovra::common::UniqueHandle job;
     bool stdoutToFile = false;
     bool newlineWritten = false;
-    // Whose console the task takes: the first that still runs of the
-    // prompts (the launcher's parent, then its ancestors on that console)
-    // and then the console's other processes. `promptPid` is the prompt it
-    // took the console of (0: none, or another process's), whose folder the
-    // redrawn prompt shows; `startFolder`, when not empty, the folder the
-    // launcher started in, shown where that cannot be read.
-    std::vector<unsigned long> prompts;
-    std::vector<unsigned long> others;
-    unsigned long promptPid = 0;
+    // Whose console the task takes: the first that still runs, and is the
+    // same process the launcher named, of the prompts (the launcher's
+    // parent, then its ancestors on that console) and then the console's
+    // other processes. `attached`: the task is on that console. The redrawn
+    // prompt shows the folder of the first prompt still on it;
+    // `startFolder`, when not empty, the folder the launcher started in,
+    // where there is none.
+    std::vector<ProcessRef> prompts;
+    std::vector<ProcessRef> others;
+    bool attached = false;
     kovra::C_WString startFolder;
     // For the reports of a failed open or write: which of output and error
     // reach a target of their own (not nul), and which failures have been

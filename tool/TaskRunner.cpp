@@ -18,6 +18,7 @@
 #include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
+#include "tool/TaskArgument.h"
 #include "tool/TaskConsole.h"
 #include "tool/TaskContext.h"
 
@@ -220,13 +221,19 @@ unsigned long StartCommand(TaskContext& context) {
 }
 
 // A job that never ran: the line that says why, so that with several jobs
-// running the user can tell which one failed, then the boot error line.
+// running the user can tell which one failed, then the boot error line. On
+// the prompt's console they stand below the prompt's line and the prompt is
+// redrawn after them; anywhere else (a file) they stand alone, and the
+// prompt's console hears of the end as well.
 void ReportBootFailure(TaskContext& context, FILE* stream, const C_WString& why) {
-    if (!context.consoleAllocated) WriteBytes("\n", 1, stream);
-    WriteResultText(why + L"\n", stream);
-    if (context.settings.showResult) WriteResultText(DatePrefix() + L"job boot error\n", stream);
-    if (!context.consoleAllocated) PrintPromptTo(stream, PromptFolder(context));
+    const bool promptConsole = !context.consoleAllocated && IsConsoleStream(stream);
+    C_WString lines = why + L"\n";
+    if (context.settings.showResult) lines += DatePrefix() + L"job boot error\n";
+    if (promptConsole) WriteBytes("\n", 1, stream);
+    WriteResultText(lines, stream);
+    if (promptConsole) PrintPromptTo(stream, PromptFolder(context));
     fflush(stream);
+    if (!promptConsole) AnnounceEnd(context, lines.Replace(L"\n", L"\r\n"));
 }
 
 // A file target could not be opened: reported through a stream that still
@@ -270,6 +277,13 @@ int RunGuarded(TaskContext& context) {
         ReportOpenFailure(context, failure);
         return 1;
     }
+    // A daemon that no record lists could be stopped by nobody.
+    if (context.settings.daemon && !context.record) {
+        ReportBootFailure(context, stdout,
+                          context.tableFull ? L"デーモン管理は最大で 20 プロセスです。中止しました。"
+                                            : L"管理者権限が無いため --daemon オプションに失敗しました。");
+        return 1;
+    }
 
     if (StartCommand(context) == kovra::NO_PROCESS) {
         ReportBootFailure(context, stdout, StartFailureMessage(context.settings.taskLine, GetLastError()));
@@ -294,20 +308,23 @@ int RunGuarded(TaskContext& context) {
         fflush(stream);
         CheckWritten(context, stream);
     }
+    const C_WString result =
+        DatePrefix() + C_WString::Stringf(L"job %d: result %d\n", static_cast<int>(GetCurrentProcessId()), code);
     if (context.settings.showResult) {
-        WriteResultText(DatePrefix() +
-                        C_WString::Stringf(L"job %d: result %d\n", static_cast<int>(GetCurrentProcessId()), code));
+        WriteResultText(result);
         // Out now: nothing that happens while the process ends can lose it.
         fflush(stdout);
     }
-    if (context.consoleAllocated) {
-        if (context.settings.pause) {
-            fflush(stdout);
-            _getch();
-        }
-    } else if (!context.stdoutToFile) {
-        PrintPromptTo(stdout, PromptFolder(context));
+    if (context.consoleAllocated && context.settings.pause) {
+        fflush(stdout);
+        _getch();
     }
+    // The result went where the output went; the user at the prompt hears
+    // of the end on the prompt's console either way.
+    if (!context.consoleAllocated && IsConsoleStream(stdout))
+        PrintPromptTo(stdout, PromptFolder(context));
+    else
+        AnnounceEnd(context, result.Replace(L"\n", L"\r\n"));
     return code;
 }
 
@@ -323,12 +340,14 @@ int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& sett
         _putws(settings.errorMessage.GetString());
         return 1;
     }
+    (void)shellPid;  // the task argument names the prompt, with its creation time
     const TaskArgument task = ParseTaskArgument(argv[argc - 1]);
-    context.prompts = task.prompts.empty() ? std::vector<unsigned long>{shellPid} : task.prompts;
+    context.prompts = task.prompts;
     context.others = task.others;
     context.startFolder = task.startFolder.c_str();
-    if (settings.daemon) context.record = context.registry.Claim(settings.taskLine);
-    WaitOutDelay(context);
+    if (settings.daemon) context.record = context.registry.Claim(settings.taskLine, &context.tableFull);
+    // A daemon without a record is refused in the guarded region, at once.
+    if (!settings.daemon || context.record) WaitOutDelay(context);
 
     try {
         return RunGuarded(context);

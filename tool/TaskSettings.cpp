@@ -19,6 +19,7 @@ namespace {
 
 const wchar_t kInvalidValue[] = L" の値が不正です。";
 const wchar_t kBadTaskArguments[] = L"不正な引数が渡されています。";
+const wchar_t kTaskMissing[] = L"--task オプションは必須です。";
 
 // Positions of the long-option table; the pass dispatches on them.
 enum LongOption {
@@ -41,6 +42,9 @@ enum LongOption {
     OPT_DIR,
     OPT_PRIORITY,
 };
+
+// The priority the option pass keeps for a level it does not know.
+const int kInvalidPriority = -1;
 
 // `_wtof` as the C runtime converts: a text that is no number gives 0.
 double ToDouble(const C_WString& text) { return _wtof(text.GetString()); }
@@ -130,7 +134,9 @@ int RunLongOptionPass(int argc, wchar_t** argv, TaskSettings& settings) {
             settings.workDir = value;
             break;
         case OPT_PRIORITY:
+            // A level that is none would run at the default, unasked.
             settings.priority = ParsePriority(value);
+            if (settings.priority == PRIORITY_NONE) settings.priority = kInvalidPriority;
             break;
         default:
             break;
@@ -192,8 +198,18 @@ int FindTaskSplit(const C_WArrayString& args, TaskSettings& settings) {
             return kManagerRequested;
         }
     }
-    settings.errorMessage = L"--task オプションは必須です。";
+    settings.errorMessage = kTaskMissing;
     return -1;
+}
+
+// Whether `arg` is an option that takes a value (and, last, has none).
+bool LacksItsValue(const C_WString& arg) {
+    int matched = 0;
+    C_GetOpt::option table[kLauncherOptionCount + 1];
+    GetLauncherOptions(table, &matched);
+    for (int i = 0; i < kLauncherOptionCount; ++i)
+        if (table[i].has_arg == 1 && arg.Equals(C_WString(L"--") + table[i].name)) return true;
+    return false;
 }
 
 // The long-option pass over the arguments before "--task". The option
@@ -227,6 +243,10 @@ int ValidateOptions(TaskSettings& settings) {
             return 0;
         }
     }
+    if (settings.priority == kInvalidPriority) {
+        settings.errorMessage = C_WString(L"--priority") + kInvalidValue;
+        return 0;
+    }
     if (!std::isfinite(settings.delaySeconds) || settings.delaySeconds < 0) {
         settings.errorMessage = C_WString(L"--delay") + kInvalidValue;
         return 0;
@@ -242,6 +262,7 @@ int ValidateOptions(TaskSettings& settings) {
 // exactly), then the command text as one element, which the task copy takes
 // back verbatim.
 void ComposeTaskLine(const C_WString& command, TaskSettings& settings) {
+    settings.command = command;
     settings.taskLine = EncodeSettingsToken(settings);
     for (const C_WString* target : {&settings.inTarget, &settings.outTarget, &settings.errTarget})
         if (ClassifyTarget(*target) == TARGET_FILE) AppendElement(settings.taskLine, QuoteArgument(*target, true));
@@ -261,7 +282,14 @@ int ParseLauncher(const C_WArrayString& args, TaskSettings& settings, wchar_t** 
     if (args.Length() > 0 && args[0].StartsWith(C_WString(L"--"))) {
         commandStart = FindTaskSplit(args, settings);
         if (commandStart == kManagerRequested) return 1;
-        if (commandStart < 0) return 0;
+        if (commandStart < 0) {
+            // `vrek --out`: the value is what is missing first; the option
+            // pass says so itself.
+            if (settings.errorMessage.Equals(C_WString(kTaskMissing)) && LacksItsValue(args[args.Length() - 1]) &&
+                !ParseOptions(args, args.Length(), settings))
+                settings.errorMessage = L"";
+            return 0;
+        }
         if (!ParseOptions(args, commandStart - 1, settings) || !ValidateOptions(settings)) return 0;
     }
     // The user's own text from the command's first word on, not the words
@@ -408,6 +436,8 @@ int ParsePriority(const C_WString& text) {
     C_WString lower = text.ToLower();
     for (int level = PRIORITY_IDLE; level <= PRIORITY_REALTIME; ++level)
         if (lower.Equals(C_WString(names[level - 1]))) return level;
+    // The usage text spells it so.
+    if (lower.Equals(C_WString(L"bellow"))) return PRIORITY_BELOW;
     return PRIORITY_NONE;
 }
 

@@ -64,6 +64,8 @@ public:
     int priority;
     kovra::C_WString taskLine;
     kovra::C_WString errorMessage;
+    // The launcher's: the command text, as the task copy will run it.
+    kovra::C_WString command;
 };
 
 // The launcher's long options, in the order the option pass dispatches on
@@ -82,6 +84,9 @@ void GetLauncherOptions(kovra::C_GetOpt::option (&table)[kLauncherOptionCount + 
 // The kind of a stream-target text (lower-cased, compared whole).
 int ClassifyTarget(const kovra::C_WString& text);
 kovra::C_WString DefaultTargetName(int kind);
+// The level of a --priority value (any letter case; "bellow", as the usage
+// text spells it, is "below"); PRIORITY_NONE for any other text, which the
+// launcher refuses.
 int ParsePriority(const kovra::C_WString& text);
 // The C_Process::Run priority bit of a level; RUN_PRIORITY_NORMAL for any
 // level other than idle, below, above, high and realtime.

@@ -33,7 +33,6 @@ SplitOutput SplitAtResult(const std::string& text, unsigned long job, int result
     return {text.substr(0, text.size() - length), text.substr(text.size() - length)};
 }
 
-std::string CurrentDirPrompt(const std::wstring& dir) { return testsupport::Narrow(dir) + ">"; }
 
 }  // namespace
 
@@ -278,15 +277,14 @@ TEST(Jobs, AnUnopenableFileTargetStopsTheJobWithAReport) {
                             dir.Path().c_str());
         EXPECT_EQ(1u, job->Wait());
         EXPECT_FALSE(testsupport::FileExists(dir.File(L"ran.txt"))) << "the command ran";
+        // In the file the report stands alone: no line end before it, no prompt after it.
         const std::string expected =
-            "\n" + testsupport::ToCodePage(L"ファイルを開けませんでした: " + dir.File(c.failed) + L" (", CP_ACP);
+            testsupport::ToCodePage(L"ファイルを開けませんでした: " + dir.File(c.failed) + L" (", CP_ACP);
         const std::string report = ReadFileBytes(dir.File(c.report));
         EXPECT_EQ(0u, report.find(expected)) << report;
-        std::regex boot("[^\n]*\\)\n\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job boot error\n(.*)");
-        std::smatch match;
+        std::regex boot("[^\n]*\\)\n\\[\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}\\] job boot error\n");
         std::string rest = report.size() > expected.size() ? report.substr(expected.size()) : "";
-        ASSERT_TRUE(std::regex_match(rest, match, boot)) << report;
-        EXPECT_EQ(CurrentDirPrompt(dir.Path()), match[1].str());
+        EXPECT_TRUE(std::regex_match(rest, boot)) << report;
     }
     EXPECT_EQ("keep", ReadFileBytes(dir.File(L"ro.txt")));
     SetFileAttributesW(dir.File(L"ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);

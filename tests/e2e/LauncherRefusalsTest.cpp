@@ -29,6 +29,9 @@ INSTANTIATE_TEST_SUITE_P(OptionErrors, LauncherRefuses,
                                          Refusal{L"--err \"\" --task x", L"--err の値が不正です。\r\n"},
                                          Refusal{L"--delay -5 --task x", L"--delay の値が不正です。\r\n"},
                                          Refusal{L"--out --task dir", L"--out オプションに引数が必要です。\r\n"},
+                                         Refusal{L"--out", L"--out オプションに引数が必要です。\r\n"},
+                                         Refusal{L"--priority 5 --task x", L"--priority の値が不正です。\r\n"},
+                                         Refusal{L"--delay \" 5\" --task x", L"--delay の値が不正です。\r\n"},
                                          Refusal{L"--bogus --task dir", L"--bogus 無効なオプションです。\r\n"},
                                          Refusal{L"--nul -x --task dir", L"-x 無効なオプションです。\r\n"},
                                          Refusal{L"-- --task dir", L"-- 無効なオプションです。\r\n"},
@@ -60,10 +63,10 @@ TEST(Launcher, ATaskCopyThatCannotStartIsAJobError) {
 }
 
 // Any program of the session may make a block of its own under the table's
-// name: a task then runs unregistered, without reading past the block (the
-// launcher's refusal and the manager's empty list are the stress suite's
-// SquattedNames).
-TEST(ForeignTable, UnderABlockTooSmallATaskRunsUnregistered) {
+// name: a daemon's task copy then finds no record and refuses to run, since
+// nobody could stop it (the launcher's refusal and the manager's empty list
+// are the stress suite's SquattedNames).
+TEST(ForeignTable, UnderABlockTooSmallADaemonIsRefused) {
     HANDLE holder =
         CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100, vrek::REGISTRY_BLOCK_NAME);
     ASSERT_NE(nullptr, holder);
@@ -71,7 +74,9 @@ TEST(ForeignTable, UnderABlockTooSmallATaskRunsUnregistered) {
     testsupport::TempDir dir;
     testsupport::RunResult task = RunVrek(
         L"04001001000.00 o.txt " + e2e::ChildTask(L"emit", L"o:68690a") + L" --pid-task--1", dir.Path().c_str());
-    EXPECT_EQ(0u, task.exitCode) << "the task runs unregistered";
-    EXPECT_EQ(0u, testsupport::ReadFileBytes(dir.File(L"o.txt")).find("hi\n"));
+    EXPECT_EQ(1u, task.exitCode) << "the task runs unregistered";
+    const std::string file = testsupport::ReadFileBytes(dir.File(L"o.txt"));
+    EXPECT_EQ(0u, file.find(testsupport::ToCodePage(L"管理者権限が無いため --daemon オプションに失敗しました。\n", CP_ACP)))
+        << file;
     CloseHandle(holder);
 }

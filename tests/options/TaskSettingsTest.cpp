@@ -66,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
         LauncherCase{{L"--bogus", L"--task", L"dir"}, 0, L"", L""},
         LauncherCase{{L"--in", L"", L"--out", L"", L"--task", L"x"}, 0, L"", L"--in の値が不正です。"},
         LauncherCase{{L"--err", L"", L"--task", L"x"}, 0, L"", L"--err の値が不正です。"},
-        LauncherCase{{L"--priority", L"bellow", L"--task", L"x"}, 1, L"00001000000.00 \"x\"", L""},
+        LauncherCase{{L"--priority", L"bellow", L"--task", L"x"}, 1, L"00001000020.00 \"x\"", L""},
+        LauncherCase{{L"--priority", L"5", L"--task", L"x"}, 0, L"", L"--priority の値が不正です。"},
+        LauncherCase{{L"--nul", L"--out"}, 0, L"", L""},
         LauncherCase{{L"--priority", L"HIGH", L"--task", L"x"}, 1, L"00001000050.00 \"x\"", L""},
         LauncherCase{{L"--nul", L"--console", L"--task", L"x"}, 1, L"11101000000.00 \"x\"", L""},
         LauncherCase{{L"--delay", L"0.004", L"--task", L"x"}, 1, L"00001000000.00 \"x\"", L""},
@@ -195,7 +197,8 @@ TEST(Priority, LevelsAndRunFlags) {
         int level;
         int flag;
     } cases[] = {{L"idle", 1, 0x10000},  {L"below", 2, 0x20000},     {L"Normal", 3, 0x40000}, {L"ABOVE", 4, 0x80000},
-                 {L"high", 5, 0x100000}, {L"realtime", 6, 0x200000}, {L"bellow", 0, 0x40000}, {L"", 0, 0x40000}};
+                 {L"high", 5, 0x100000}, {L"realtime", 6, 0x200000}, {L"bellow", 2, 0x20000}, {L"5", 0, 0x40000},
+                 {L"", 0, 0x40000}};
     for (const auto& c : cases) {
         int level = vrek::ParsePriority(C_WString(c.text));
         EXPECT_EQ(c.level, level) << c.text;

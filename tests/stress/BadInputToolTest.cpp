@@ -205,7 +205,8 @@ std::string LauncherCase(Rng& rng, GuardedPool& pool) {
                                                            L"--in の値が不正です。",
                                                            L"--out の値が不正です。",
                                                            L"--err の値が不正です。",
-                                                           L"--delay の値が不正です。"};
+                                                           L"--delay の値が不正です。",
+                                                           L"--priority の値が不正です。"};
         if (std::find(refusals.begin(), refusals.end(), launcher.errorMessage.GetString()) == refusals.end())
             return "unknown refusal " + Show(launcher.errorMessage.GetString());
         return "";

@@ -81,7 +81,8 @@ TEST_F(Daemons, TwentyFiveLaunchersRaceForTwentyRecordsAndOneSigkillAllEndsTheWi
         args.push_back(L"--nul --daemon --task " + e2e::FamilyTask(dir.File(std::to_wstring(i) + L".pid"), 1));
     auto started = stress::StartJobsAtOnce(args);
 
-    // A launcher refuses only when it finds twenty live records.
+    // A launcher refuses only when it finds twenty live records: the check
+    // and the claim are one step, so each of them is registered or refused.
     int refused = 0;
     std::vector<std::unique_ptr<e2e::Family>> families(launchers);
     std::set<unsigned long> taskPids;
@@ -107,6 +108,8 @@ TEST_F(Daemons, TwentyFiveLaunchersRaceForTwentyRecordsAndOneSigkillAllEndsTheWi
     EXPECT_EQ(20u, registered.size());
     EXPECT_EQ(static_cast<unsigned char>(registrationsBefore + 20), view.Table()->registrations);
     const int unregistered = static_cast<int>(taskPids.size() - registered.size());
+    EXPECT_EQ(0, unregistered) << "a daemon that no record lists";
+    EXPECT_EQ(launchers - 20, refused);
     stress::Figure(
         "%d launchers with --daemon at once: %zu registered, %d ran unregistered, %d refused at launch "
         "(the table was full), registrations +%d",

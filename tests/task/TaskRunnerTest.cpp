@@ -1,5 +1,6 @@
 // The task copy's building blocks, in processes of this test program.
 #include <windows.h>
+#include <winternl.h>
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -13,9 +14,11 @@
 #include "tool/DaemonRegistry.h"
 #include "tool/Launcher.h"
 #include "tool/ProcessQueries.h"
+#include "tool/PromptText.h"
 #include "tool/Relay.h"
 #include "tool/StdStreams.h"
 #include "tool/Supervision.h"
+#include "tool/TaskArgument.h"
 #include "tool/TaskConsole.h"
 #include "tool/TaskContext.h"
 #include "tool/TaskSettings.h"
@@ -342,22 +345,27 @@ TEST_CHILD(parentof) {
     DWORD size = MAX_PATH;
     BOOL ok = QueryFullProcessImageNameW(parent, 0, path, &size);
     CloseHandle(parent);
-    if (!ok || std::wstring(path, size) != testsupport::SelfPath()) return 4;
-    // The chain of ancestors starts with the same parent.
-    const std::vector<unsigned long> ancestors = vrek::GetAncestorIds(GetCurrentProcessId(), 8);
-    return !ancestors.empty() && ancestors.front() == parents.First() ? 0 : 5;
+    const std::wstring image(path, ok ? size : 0);
+    if (image != testsupport::SelfPath()) return 4;
+    // The chain of ancestors starts with the same parent, as it is now.
+    const vrek::ProcessRef parentRef = vrek::CurrentProcessRef(parents.First());
+    const std::vector<vrek::ProcessRef> ancestors = vrek::GetAncestors(GetCurrentProcessId(), 8);
+    if (ancestors.empty()) return 5;
+    return ancestors.front() == parentRef ? 0 : 6;
 }
 
 TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolder) {
+    using Refs = std::vector<vrek::ProcessRef>;
     struct {
         const wchar_t* argument;
-        std::vector<unsigned long> prompts;
-        std::vector<unsigned long> others;
+        Refs prompts;
+        Refs others;
         const wchar_t* folder;
     } cases[] = {
-        {L"--pid-task--12;56", {12}, {56}, L""},
-        {L"--pid-task--12|Z:\\w|x", {12}, {}, L"Z:\\w|x"},
-        {L"--pid-task--12,x,34", {12}, {}, L""},
+        {L"--pid-task--12@5;56@6", {{12, 5}}, {{56, 6}}, L""},
+        {L"--pid-task--12|Z:\\w|x", {{12, 0}}, {}, L"Z:\\w|x"},
+        {L"--pid-task--12@x,34", {}, {}, L""},
+        {L"--pid-task--12@99999999999999999999999", {}, {}, L""},
         {L"--pid-task--", {}, {}, L""},
     };
     for (const auto& c : cases) {
@@ -367,7 +375,7 @@ TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolde
         EXPECT_EQ(std::wstring(c.folder), parsed.startFolder) << testsupport::Narrow(c.argument);
     }
     // Composed, it is one last argument from which the prompt's id is read.
-    const vrek::TaskArgument task{{7, 8}, {9}, L"C:\\with space\\"};
+    const vrek::TaskArgument task{{{7, 70}, {8, 80}}, {{9, 133000000000000000ull}}, L"C:\\with space\\"};
     const std::vector<std::wstring> split = testsupport::SplitArguments(L"x " + vrek::ComposeTaskArgument(task));
     ASSERT_EQ(2u, split.size());
     std::vector<wchar_t*> argv{const_cast<wchar_t*>(L"vrek"), const_cast<wchar_t*>(split[1].c_str())};
@@ -376,6 +384,91 @@ TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolde
     EXPECT_EQ(task.prompts, back.prompts);
     EXPECT_EQ(task.others, back.others);
     EXPECT_EQ(task.startFolder, back.startFolder);
+}
+
+// A process is used only while it is the one the launcher named: the same
+// id with another creation time (a reused id) or none is not it.
+TEST(ProcessQueries, AProcessIsTheSameOnlyWithItsOwnCreationTime) {
+    const vrek::ProcessRef self = vrek::CurrentProcessRef(GetCurrentProcessId());
+    ASSERT_NE(0u, self.created);
+    EXPECT_TRUE(vrek::OpenSameProcess(self, 0));
+    EXPECT_FALSE(vrek::OpenSameProcess({self.pid, self.created + 1}, 0));
+    EXPECT_FALSE(vrek::OpenSameProcess({self.pid, 0}, 0));
+    EXPECT_EQ(L"", vrek::ReadProcessCurrentDirectory({self.pid, self.created - 1}));
+}
+
+namespace {
+
+// A process's memory as a map from address to bytes; each reading of the
+// folder's text may be another one (a prompt in the middle of a cd).
+struct FakeMemory {
+    std::vector<std::pair<unsigned long long, std::string>> blocks;
+    std::vector<std::wstring> texts;  // the folder at each reading of it
+    unsigned long long textAt = 0;
+    size_t reads = 0;
+    static bool Read(void* self, unsigned long long address, void* buffer, size_t size) {
+        auto* memory = static_cast<FakeMemory*>(self);
+        if (address == memory->textAt) {
+            std::wstring text = memory->texts[std::min(memory->reads++, memory->texts.size() - 1)];
+            text.resize(size / 2);
+            memcpy(buffer, text.data(), size);
+            return true;
+        }
+        for (const auto& block : memory->blocks) {
+            if (address < block.first || address + size > block.first + block.second.size()) continue;
+            memcpy(buffer, block.second.data() + (address - block.first), size);
+            return true;
+        }
+        return false;
+    }
+};
+
+std::string Bytes(std::initializer_list<std::pair<size_t, unsigned long long>> fields, size_t size, size_t width) {
+    std::string bytes(size, '\0');
+    for (const auto& field : fields) memcpy(&bytes[field.first], &field.second, width);
+    return bytes;
+}
+
+}  // namespace
+
+// The folder of a 32-bit prompt lies in its 32-bit start-up block (a cd
+// never updates the 64-bit one), and a reading while the prompt changes it
+// waits for two that agree. Wine runs no 32-bit cmd.exe here: the layouts
+// are given as memory.
+TEST(ProcessQueries, TheFolderIsReadFromEitherLayoutWhenTwoReadingsAgree) {
+    const std::wstring folder = L"C:\\Windows\\SysWOW64";
+    for (bool wow64 : {true, false}) {
+        for (bool torn : {false, true}) {
+            FakeMemory memory;
+            memory.textAt = 0x9000;
+            memory.texts = torn ? std::vector<std::wstring>{L"C:\\Windows\\Sys", L"C:\\other\\folder1", folder, folder}
+                                : std::vector<std::wstring>{folder};
+            const unsigned long long length = folder.size() * 2;
+            if (wow64) {
+                memory.blocks = {{0x1000, Bytes({{0x10, 0x2000}}, 0x20, 4)},
+                                 {0x2000, Bytes({{0x24, length}, {0x28, 0x9000}}, 0x30, 4)}};
+            } else {
+                memory.blocks = {{0x1000, Bytes({{0x20, 0x2000}}, sizeof(PEB), 8)},
+                                 {0x2000, Bytes({{0x38, length}, {0x40, 0x9000}}, 0x100, 8)}};
+            }
+            EXPECT_EQ(folder, vrek::ReadCurrentDirectoryAt(FakeMemory::Read, &memory, 0x1000, wow64))
+                << "wow64 " << wow64 << " torn " << torn;
+        }
+    }
+}
+
+// PROMPT's codes, as cmd draws them.
+TEST(Prompt, TheCodesOfPromptAreDrawnAsCmdDrawsThem) {
+    vrek::PromptFacts facts;
+    facts.folder = L"C:\\work";
+    facts.now.wHour = 9;
+    facts.now.wMinute = 5;
+    facts.now.wSecond = 7;
+    facts.now.wMilliseconds = 250;
+    facts.version = L"V";
+    EXPECT_EQ(L"C:\\work>", vrek::ExpandPrompt(L"", facts));
+    EXPECT_EQ(L"[C:\\work]>< C$ =|()&\x1B\b V\r\n 9:05:07.25",
+              vrek::ExpandPrompt(L"[$p]$G$L$S$N$$$S$Q$B$C$F$A$E$H$S$V$M$+$X$_$T$", facts));
 }
 
 // The redrawn prompt shows the prompt's own folder: read from its process,
@@ -388,15 +481,16 @@ TEST(ProcessQueries, AProcesssCurrentFolderIsReadFromItAsItChanges) {
     auto folderIs = [&](const std::wstring& folder) {
         return testsupport::WaitUntil(
             [&] {
-                const std::wstring read = vrek::ReadProcessCurrentDirectory(shell.Pid());
+                const std::wstring read = vrek::ReadProcessCurrentDirectory(vrek::CurrentProcessRef(shell.Pid()));
                 return CompareStringOrdinal(read.c_str(), -1, folder.c_str(), -1, TRUE) == CSTR_EQUAL;
             },
             10000);
     };
-    EXPECT_TRUE(folderIs(dir.Path())) << testsupport::Narrow(vrek::ReadProcessCurrentDirectory(shell.Pid()));
+    const vrek::ProcessRef prompt = vrek::CurrentProcessRef(shell.Pid());
+    EXPECT_TRUE(folderIs(dir.Path())) << testsupport::Narrow(vrek::ReadProcessCurrentDirectory(prompt));
     ASSERT_TRUE(shell.Write("cd \"sub dir\"\r\n"));
     EXPECT_TRUE(folderIs(dir.File(L"sub dir")));
     ASSERT_TRUE(shell.Write("exit\r\n"));
     shell.Wait();
-    EXPECT_EQ(L"", vrek::ReadProcessCurrentDirectory(shell.Pid())) << "a process that is gone";
+    EXPECT_EQ(L"", vrek::ReadProcessCurrentDirectory(prompt)) << "a process that is gone";
 }

@@ -42,8 +42,9 @@ else
     fail "no job or no result line: $(pane)"
 fi
 
-# --- The same with --out: the console shows nothing after the launcher's
-# line; the file has no separating newline and no prompt.
+# --- The same with --out: the output and the result line go to the file
+# (no separating newline, no prompt); the console hears of the end: the
+# result line and the redrawn prompt. With --nul as well.
 clear_screen
 rm -f "$build/prompt-out.txt"
 type_line "vrek --out prompt-out.txt --task cmd /c echo filed"
@@ -55,9 +56,23 @@ if wait_pane "job: [0-9]+ started" && wait_for 20 ended; then
     grep -Eq "^\[.*\] job [0-9]+: result 0$" <<<"$(tail -n 1 <<<"$body")" && pass "--out: the result line ends the file" ||
         fail "--out result line: '$body'"
     grep -qF ">" <<<"$body" && fail "--out: a prompt was written to the file" || pass "--out: no prompt in the file"
-    grep -qx "filed" <<<"$(pane)" && fail "--out: output reached the console" || pass "--out: nothing on the console"
+    grep -qx "filed" <<<"$(pane)" && fail "--out: output reached the console" || pass "--out: no output on the console"
+    wait_pane "^\[.*\] job [0-9]+: result 0$" && wait_last "$prompt" && pass "--out: the console hears of the end" ||
+        fail "--out: no end notice: $(pane | tail -n 3)"
 fi
 rm -f "$build/prompt-out.txt"
+clear_screen
+type_line "vrek --nul --task cmd /c exit 4"
+wait_pane "^\[.*\] job [0-9]+: result 4$" && wait_last "$prompt" && pass "--nul: the console hears of the end" ||
+    fail "--nul: no end notice: $(pane | tail -n 3)"
+
+# --- The user's own PROMPT is drawn as cmd draws it.
+clear_screen
+type_line 'prompt [$P]$G'
+type_line "vrek --task cmd /c echo own-prompt"
+wait_pane "job [0-9]+: result 0" && wait_last "[${prompt%>}]>" && pass "the redrawn prompt follows PROMPT" ||
+    fail "PROMPT: last line $(pane | tail -n 1)"
+type_line "prompt"
 
 # --- A console control event reaches the attached task. Wine does not pass
 # Ctrl+C typed at the terminal to detached processes, so the event is sent
@@ -105,6 +120,20 @@ if wait_pane "job [0-9]+: result 0" && wait_last "$moved>"; then
     pass "--dir moves the job, not the redrawn prompt"
 else
     fail "redrawn prompt after --dir: $(pane | tail -n 3)"
+fi
+
+# --- A nested prompt that ends before the job: the job redraws the prompt
+# the console has gone back to, with its folder.
+clear_screen
+type_line "cmd"
+type_line "cd /d \"$(winpath "$workdir")\""
+type_line "vrek --delay 2 --task cmd /c echo nested"
+wait_pane "job: [0-9]+ started"
+type_line "exit"
+if wait_pane "job [0-9]+: result 0" && wait_last "$moved>"; then
+    pass "a nested prompt gone: the redrawn prompt is the one the console went back to"
+else
+    fail "nested prompt: $(pane | tail -n 3)"
 fi
 
 # --- `cmd /c vrek ...`: the prompt that started the launcher ends at once;
