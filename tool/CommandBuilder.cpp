@@ -289,6 +289,13 @@ C_WString QuoteArgument(const C_WString& argument, bool always) {
     return C_WString(quoted.c_str());
 }
 
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
+    std::vector<std::wstring> elements;
+    if (!commandLine) return elements;
+    for (const Piece& piece : SplitLikeRuntime(commandLine, DOUBLED_QUOTE_STAYS)) elements.push_back(piece.text);
+    return elements;
+}
+
 int FindArgumentStart(const wchar_t* commandLine, wchar_t** argv, int argc, int index) {
     if (!commandLine || index < 1 || index >= argc) return -1;
     for (DoubledQuote rule : {DOUBLED_QUOTE_STAYS, DOUBLED_QUOTE_ENDS}) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kovra/C_WString.h"
 #include "tool/ProgramSearch.h"
@@ -94,6 +95,11 @@ int IsShellBuiltin(const kovra::C_WString& word, int* consoleFlag);
 // without that, `C:\dir\` would swallow its closing quote and the next
 // element with it.
 kovra::C_WString QuoteArgument(const kovra::C_WString& argument, bool always);
+
+// A command line split into its elements as this program's C runtime splits
+// its own (the program name by its own rule): how another copy of vrek saw
+// the line it was started with.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine);
 
 // Where element `index` of `argv` begins in `commandLine`, the raw line the
 // C runtime split into argv: -1 when this process's runtime splits by rules

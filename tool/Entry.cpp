@@ -7,6 +7,7 @@
 
 #include "kovra/C_Process.h"
 #include "tool/DaemonManager.h"
+#include "tool/JobControl.h"
 #include "tool/Launcher.h"
 #include "tool/TaskArgument.h"
 #include "tool/TaskRunner.h"
@@ -33,6 +34,7 @@ int VrekMain(int argc, wchar_t** argv) {
     case HELP_NONE:
         break;
     }
+    if (const JobControlMode mode = GetJobControlMode(argc, argv)) return RunJobControl(mode, argc, argv);
     if (!ParseCommandLine(argv, argc, settings, 0, GetCommandLineW())) {
         if (!settings.errorMessage.Empty()) _putws(settings.errorMessage.GetString());
         return 1;

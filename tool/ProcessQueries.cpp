@@ -236,6 +236,27 @@ std::wstring ReadProcessCurrentDirectory(const ProcessRef& process) {
                                   false);
 }
 
+std::wstring ReadProcessCommandLine(HANDLE process) {
+    const QueryProcessFunction query = GetQueryProcess();
+    ULONG_PTR peb32 = 0;
+    PROCESS_BASIC_INFORMATION basic = {};
+    if (!query || query(process, ProcessWow64Information, &peb32, sizeof peb32, nullptr) != 0 || peb32 ||
+        query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
+        return std::wstring();
+    PEB block = {};
+    ProcessParametersLayout params = {};
+    if (!ReadOther(process, reinterpret_cast<unsigned long long>(basic.PebBaseAddress), &block, sizeof block) ||
+        !block.ProcessParameters ||
+        !ReadOther(process, reinterpret_cast<unsigned long long>(block.ProcessParameters), &params, sizeof params))
+        return std::wstring();
+    const UNICODE_STRING& line = params.CommandLine;
+    if (!line.Buffer || line.Length == 0 || line.Length % 2) return std::wstring();
+    std::wstring text(line.Length / 2, L'\0');
+    if (!ReadOther(process, reinterpret_cast<unsigned long long>(line.Buffer), &text[0], line.Length))
+        return std::wstring();
+    return text;
+}
+
 std::vector<ProcessRef> GetConsoleProcesses(size_t limit) {
     auto list = [] {
         std::vector<DWORD> ids(64);

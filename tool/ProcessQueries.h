@@ -74,6 +74,12 @@ bool IsTaskProcessGone(unsigned long pid);
 // except for a drive's root (C:\).
 std::wstring ReadProcessCurrentDirectory(const ProcessRef& process);
 
+// The command line of another process (opened with
+// PROCESS_QUERY_INFORMATION and PROCESS_VM_READ), as it was started, from
+// its start-up parameters; empty when it cannot be read, and for a 32-bit
+// process, which is never a copy of this program.
+std::wstring ReadProcessCommandLine(HANDLE process);
+
 // Reads `size` bytes at `address` of another process; false when it cannot.
 using MemoryReader = bool (*)(void* context, unsigned long long address, void* buffer, size_t size);
 // The folder as ReadProcessCurrentDirectory reads it, from the process

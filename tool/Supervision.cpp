@@ -40,15 +40,22 @@ void WatchCommand(TaskContext& context, HANDLE handle, unsigned long commandId, 
     const DWORD start = timeGetTime();
     for (;;) {
         if (IsCommandGone(handle, commandId)) return;
-        if (GetTaskSignal(context.record) == TASK_SIGNAL_KILL) {
+        if (RequestedSignal(context) == TASK_SIGNAL_KILL) {
             KillCommand(context);
             return;
         }
         if (!suspendTried && timeGetTime() - start > g_watchSuspendAfterMs) {
             suspendTried = true;
-            SetTaskState(context.record, SuspendCommand(threadId));
+            const unsigned char state = SuspendCommand(threadId);
+            if (context.record) SetTaskState(context.record, state);
         }
-        Sleep(kWatchPeriodMs);
+        // A Kill by job control wakes the watch at once; the record's is
+        // looked at every period.
+        if (g_killEvent) {
+            WaitForSingleObject(g_killEvent, kWatchPeriodMs);
+        } else {
+            Sleep(kWatchPeriodMs);
+        }
     }
 }
 
@@ -75,16 +82,20 @@ int RunStopSequence(TaskContext& context) {
         DuplicateHandle(GetCurrentProcess(), context.process.GetHandle(), GetCurrentProcess(), handle.Put(),
                         SYNCHRONIZE, FALSE, 0);
 
-    if (!PassStopToConsole(commandId) && context.record) {
-        unsigned char signal = GetTaskSignal(context.record);
+    // The manager's request through the record, or job control's from any
+    // prompt: the command is seen to its end. A Ctrl+C at the console only
+    // passes the event on, as typed at the prompt.
+    const bool managed = context.record || JobControlSignal() != TASK_SIGNAL_NONE;
+    if (!PassStopToConsole(commandId) && managed) {
+        unsigned char signal = RequestedSignal(context);
         if (signal != TASK_SIGNAL_NONE && context.process.TryExit() == 1 && signal == TASK_SIGNAL_KILL)
             KillCommand(context);
     }
 
-    if (context.record && commandId != kovra::NO_PROCESS) WatchCommand(context, handle.Get(), commandId, threadId);
+    if (managed && commandId != kovra::NO_PROCESS) WatchCommand(context, handle.Get(), commandId, threadId);
     // A Kill ends what the command started even when the command itself
     // went first (its window closed, say).
-    if (context.record && context.job && GetTaskSignal(context.record) == TASK_SIGNAL_KILL)
+    if (managed && context.job && RequestedSignal(context) == TASK_SIGNAL_KILL)
         TerminateJobObject(context.job.Get(), 0xFFFFFFFF);
 
     if (!context.consoleAllocated && !context.stdoutToFile && context.newlineWritten) {

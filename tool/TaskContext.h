@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "kovra/C_Process.h"
@@ -17,7 +18,22 @@ namespace vrek {
 extern volatile LONG g_stopRequested;
 // Set with it, so that a task waiting on its pipes or its command wakes at
 // once; null before the task has made it (the waits then use time-outs).
+// Named (JobEventName "stop"), so that `vrek --sigterm` and `--sigkill` from
+// any prompt can set it too: a stop request of its own.
 extern HANDLE g_stopEvent;
+// Set by `vrek --sigkill` before the stop event: the stop is forced when
+// the command does not end. Named (JobEventName "kill"); null before made.
+extern HANDLE g_killEvent;
+
+// The name of a task's job-control event ("stop" or "kill"), in the
+// session's namespace: its process id and creation time, so that a task
+// that had the same id before is never hit, and made with the default
+// security, so that another user cannot open it.
+std::wstring JobEventName(const ProcessRef& task, const wchar_t* which);
+// The task's own events, made at its start: an event of that name that
+// exists already (made by someone else) is not taken, and the task's event
+// then has no name.
+void MakeJobEvents();
 
 // The run state of one task copy, from the decoding of its options to its
 // exit.
@@ -68,8 +84,16 @@ struct TaskContext {
 // around it.
 struct StopRequest {};
 
-// Whether a console event has requested a stop.
+// Whether a stop was requested: by a console event, or by job control
+// through the stop event.
 bool StopFlagSet();
+
+// The stop request that came through job control rather than the console:
+// TASK_SIGNAL_KILL, TASK_SIGNAL_TERM, or TASK_SIGNAL_NONE.
+unsigned char JobControlSignal();
+// The stop the task must carry out: the record's request for a registered
+// task, job control's for any; the stronger of them.
+unsigned char RequestedSignal(const TaskContext& context);
 
 // A stop request at one of the task's checks: the console flag, and with
 // `withSignal` also the record's signal byte. Throws StopRequest.

@@ -335,7 +335,7 @@ int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& sett
     context.startTick = timeGetTime();
     // Lives as long as the process: the handler may still set it while the
     // task ends.
-    g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    MakeJobEvents();
     if (!ParseCommandLine(argv, argc, settings, 1)) {
         _putws(settings.errorMessage.GetString());
         return 1;
