@@ -486,7 +486,7 @@ std::string Bytes(std::initializer_list<std::pair<size_t, unsigned long long>> f
 // never updates the 64-bit one), and a reading while the prompt changes it
 // waits for two that agree. Wine runs no 32-bit cmd.exe here: the layouts
 // are given as memory. The folder's backslash at its end goes, but not a
-// drive root's: the prompt reads "C:\\>", never "C:>".
+// drive root's: the prompt reads "C:\>", never "C:>".
 TEST(ProcessQueries, TheFolderIsReadFromEitherLayoutWhenTwoReadingsAgree) {
     const std::pair<std::wstring, std::wstring> folders[] = {{L"C:\\Windows\\SysWOW64\\", L"C:\\Windows\\SysWOW64"},
                                                              {L"C:\\", L"C:\\"}};
