@@ -44,6 +44,7 @@ protected:
         SetEnvironmentVariableW(L"VREK_SH_DOUBLE", L"${VREK_SH_DOUBLE}${VREK_SH_DOUBLE}");
         SetEnvironmentVariableW(L"VREK_SH_TOOLS", L"C:\\tools\\");
         SetEnvironmentVariableW(L"VREK_SH_QUOTE", L"say \"hi\"");
+        SetEnvironmentVariableW(L"VREK_SH_PADDED", L"  a b  ");
     }
 };
 
@@ -110,6 +111,7 @@ TEST_F(Shell, StartExpandsVariablesAndRefusesBadOrEndlessOnes) {
         {{L"prog", L"C:\\dir\\", L"${VREK_SH_HOME}"}, 0, {L"prog", L"C:\\dir\\", L"C:\\Users\\x"}, nullptr},
         {{L"prog", L"${VREK_SH_TOOLS}", L"next"}, 0, {L"prog", L"C:\\tools\\", L"next"}, nullptr},
         {{L"prog", L"${VREK_SH_QUOTE}"}, 0, {L"prog", L"say \"hi\""}, nullptr},
+        {{L"prog", L"${VREK_SH_PADDED}"}, 0, {L"prog", L"a b"}, nullptr},
         {{}, 0, {}, nullptr},
         {{L"prog", L"${VREK_SH_HOME"}, -1, {}, kBadVariable},
         {{L"prog", L"${VREK_SH_SELF}"}, -1, {}, kBadVariable},

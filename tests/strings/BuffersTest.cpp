@@ -31,6 +31,8 @@ TEST(NarrowString, LastIndexOfAndSubStringForTheRelay) {
 
 TEST(NarrowString, SharesTheWideRules) {
     EXPECT_STREQ("a b", C_String(" \ta b\r\n").Trim().GetString());
+    EXPECT_STREQ("", C_String("xxx").TrimLastChars("x", 1).GetString());
+    EXPECT_EQ(-1, C_String("ab").CharAt(2)) << "one past the end, as C_WString";
     EXPECT_STREQ("abc", C_String("ABC").ToLower().GetString());
     EXPECT_EQ(-12, C_String("x-12y").EncloseInt(0, nullptr, 7, nullptr));
     EXPECT_EQ(-1, C_String("abc").CompareTo(C_String("abcd")));

@@ -230,6 +230,7 @@ TEST(WStringEditing, TrimTokensSqueezeReplaceEnclose) {
     EXPECT_EQ(L"x", W(C_WString(L"ababxab").TrimChars(C_WString(L"ab"), 2)));
     EXPECT_EQ(L"xab", W(C_WString(L"ababxab").TrimFirstChars("ab", 2)));
     EXPECT_EQ(L"ababx", W(C_WString(L"ababxab").TrimLastChars("ab", 2)));
+    EXPECT_EQ(L"", W(C_WString(L"xxx").TrimLastChars("x", 1)));
     EXPECT_EQ(L"a b c", W(C_WString(L"a  b   c").Squeeze(C_WString(L" "))));
     EXPECT_EQ(L"abc", W(C_WString(L"aabbcc").Squeeze(C_WString())));
     EXPECT_EQ(L"a-b-c", W(C_WString(L"a b c").Replace(L' ', L'-')));

@@ -386,6 +386,57 @@ TEST(Launcher, TheTaskArgumentCarriesThePromptsTheConsolesOthersAndTheStartFolde
     EXPECT_EQ(task.startFolder, back.startFolder);
 }
 
+// The parent is the prompt whatever its console; further ancestors count
+// only on the launcher's console, and no ancestor is among the others.
+TEST(Launcher, TheTaskArgumentNamesTheAncestorsOnTheConsoleAsPromptsAndTheRestAsOthers) {
+    using Refs = std::vector<vrek::ProcessRef>;
+    const vrek::ProcessRef self{10, 1}, parent{20, 2}, elsewhere{30, 3}, outer{40, 4}, other{50, 5};
+    struct {
+        Refs ancestors, console, prompts, others;
+    } cases[] = {
+        {{parent, elsewhere, outer}, {other, outer, parent}, {parent, outer}, {other}},
+        {{parent, outer}, {other}, {parent}, {other}},
+        {{}, {self, other}, {self}, {other}},
+    };
+    for (const auto& c : cases) {
+        const vrek::TaskArgument task = vrek::MakeTaskArgument(self, c.ancestors, c.console, L"C:\\w");
+        EXPECT_EQ(c.prompts, task.prompts) << c.ancestors.size() << " ancestors";
+        EXPECT_EQ(c.others, task.others) << c.ancestors.size() << " ancestors";
+        EXPECT_EQ(L"C:\\w", task.startFolder);
+    }
+}
+
+// Wine's process creation fails now and then with ERROR_INTERNAL_ERROR and
+// starts the program on the next try; any other failure is the answer.
+TEST(Launcher, AStartIsTriedAgainOnlyAfterAnInternalErrorAndAtMostThreeTimes) {
+    // Fails `failures` times with `error`, then starts process 42.
+    static int calls, failures;
+    static DWORD error;
+    const vrek::StartCall run = [](kovra::C_Process&, const wchar_t*, const wchar_t*, const wchar_t*, int, int,
+                                   const wchar_t*) -> unsigned long {
+        if (++calls > failures) return 42;
+        SetLastError(error);
+        return kovra::NO_PROCESS;
+    };
+    struct {
+        DWORD error;
+        int failures, calls;
+        unsigned long pid;
+    } cases[] = {
+        {ERROR_INTERNAL_ERROR, 2, 3, 42},
+        {ERROR_INTERNAL_ERROR, 3, 3, kovra::NO_PROCESS},
+        {ERROR_FILE_NOT_FOUND, 2, 1, kovra::NO_PROCESS},
+    };
+    for (const auto& c : cases) {
+        calls = 0;
+        failures = c.failures;
+        error = c.error;
+        kovra::C_Process process;
+        EXPECT_EQ(c.pid, vrek::StartProcess(process, L"x", L"", 0, 0, nullptr, run)) << c.error;
+        EXPECT_EQ(c.calls, calls) << c.error << " failing " << c.failures << " times";
+    }
+}
+
 // A process is used only while it is the one the launcher named: the same
 // id with another creation time (a reused id) or none is not it.
 TEST(ProcessQueries, AProcessIsTheSameOnlyWithItsOwnCreationTime) {
@@ -434,25 +485,30 @@ std::string Bytes(std::initializer_list<std::pair<size_t, unsigned long long>> f
 // The folder of a 32-bit prompt lies in its 32-bit start-up block (a cd
 // never updates the 64-bit one), and a reading while the prompt changes it
 // waits for two that agree. Wine runs no 32-bit cmd.exe here: the layouts
-// are given as memory.
+// are given as memory. The folder's backslash at its end goes, but not a
+// drive root's: the prompt reads "C:\>", never "C:>".
 TEST(ProcessQueries, TheFolderIsReadFromEitherLayoutWhenTwoReadingsAgree) {
-    const std::wstring folder = L"C:\\Windows\\SysWOW64";
-    for (bool wow64 : {true, false}) {
-        for (bool torn : {false, true}) {
-            FakeMemory memory;
-            memory.textAt = 0x9000;
-            memory.texts = torn ? std::vector<std::wstring>{L"C:\\Windows\\Sys", L"C:\\other\\folder1", folder, folder}
-                                : std::vector<std::wstring>{folder};
-            const unsigned long long length = folder.size() * 2;
-            if (wow64) {
-                memory.blocks = {{0x1000, Bytes({{0x10, 0x2000}}, 0x20, 4)},
-                                 {0x2000, Bytes({{0x24, length}, {0x28, 0x9000}}, 0x30, 4)}};
-            } else {
-                memory.blocks = {{0x1000, Bytes({{0x20, 0x2000}}, sizeof(PEB), 8)},
-                                 {0x2000, Bytes({{0x38, length}, {0x40, 0x9000}}, 0x100, 8)}};
+    const std::pair<std::wstring, std::wstring> folders[] = {{L"C:\\Windows\\SysWOW64\\", L"C:\\Windows\\SysWOW64"},
+                                                             {L"C:\\", L"C:\\"}};
+    for (const auto& [folder, shown] : folders) {
+        for (bool wow64 : {true, false}) {
+            for (bool torn : {false, true}) {
+                FakeMemory memory;
+                memory.textAt = 0x9000;
+                memory.texts =
+                    torn ? std::vector<std::wstring>{L"C:\\Windows\\Sys", L"C:\\other\\folder1", folder, folder}
+                         : std::vector<std::wstring>{folder};
+                const unsigned long long length = folder.size() * 2;
+                if (wow64) {
+                    memory.blocks = {{0x1000, Bytes({{0x10, 0x2000}}, 0x20, 4)},
+                                     {0x2000, Bytes({{0x24, length}, {0x28, 0x9000}}, 0x30, 4)}};
+                } else {
+                    memory.blocks = {{0x1000, Bytes({{0x20, 0x2000}}, sizeof(PEB), 8)},
+                                     {0x2000, Bytes({{0x38, length}, {0x40, 0x9000}}, 0x100, 8)}};
+                }
+                EXPECT_EQ(shown, vrek::ReadCurrentDirectoryAt(FakeMemory::Read, &memory, 0x1000, wow64))
+                    << testsupport::Narrow(folder) << " wow64 " << wow64 << " torn " << torn;
             }
-            EXPECT_EQ(folder, vrek::ReadCurrentDirectoryAt(FakeMemory::Read, &memory, 0x1000, wow64))
-                << "wow64 " << wow64 << " torn " << torn;
         }
     }
 }
