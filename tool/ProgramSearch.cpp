@@ -15,16 +15,6 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
-std::wstring Environment(const wchar_t* name) {
-    std::vector<wchar_t> value(1024);
-    for (;;) {
-        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-        if (n == 0) return std::wstring();
-        if (n < value.size()) return std::wstring(value.data(), n);
-        value.resize(n);
-    }
-}
-
 // The absolute, normalised form of a path (GetFullPathNameW also drops the
 // last name's trailing dots and blanks); empty when there is none.
 std::wstring FullPath(const std::wstring& path) {
@@ -108,11 +98,21 @@ bool FindIn(const std::wstring& base, const std::vector<std::wstring>& extension
 
 }  // namespace
 
+std::wstring EnvironmentValue(const wchar_t* name) {
+    std::vector<wchar_t> value(1024);
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return std::wstring();
+        if (n < value.size()) return std::wstring(value.data(), n);
+        value.resize(n);
+    }
+}
+
 ProgramSearch ProgramSearch::OfThisProcess(const wchar_t* folder) {
     ProgramSearch search;
     search.folder = FullPath(folder && *folder ? folder : L".");
-    search.path = Environment(L"PATH");
-    search.pathext = Environment(L"PATHEXT");
+    search.path = EnvironmentValue(L"PATH");
+    search.pathext = EnvironmentValue(L"PATHEXT");
     return search;
 }
 

@@ -47,6 +47,10 @@ enum SearchOutcome {
 // The full path of the program `name` (quotes already dropped) in *found.
 SearchOutcome FindProgram(const std::wstring& name, const ProgramSearch& search, std::wstring* found);
 
+// The value of this process's environment variable `name`; empty when it
+// is not set.
+std::wstring EnvironmentValue(const wchar_t* name);
+
 // PATHEXT's extensions in order, lower-cased, each with its dot.
 std::vector<std::wstring> PathExtensions(const std::wstring& pathext);
 

@@ -2,23 +2,12 @@
 
 #include <winnetwk.h>
 
-#include <vector>
-
 #include "kovra/C_WString.h"
+#include "tool/ProgramSearch.h"
 
 namespace vrek {
 
 namespace {
-
-std::wstring Environment(const wchar_t* name) {
-    std::vector<wchar_t> value(256);
-    for (;;) {
-        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-        if (n == 0) return std::wstring();
-        if (n < value.size()) return std::wstring(value.data(), n);
-        value.resize(n);
-    }
-}
 
 std::wstring ShortDate(const SYSTEMTIME& now) {
     wchar_t date[80];
@@ -91,7 +80,7 @@ std::wstring PromptFor(const std::wstring& folder) {
     PromptFacts facts;
     facts.folder = folder;
     GetLocalTime(&facts.now);
-    const std::wstring prompt = Environment(L"PROMPT");
+    const std::wstring prompt = EnvironmentValue(L"PROMPT");
     const auto uses = [&prompt](wchar_t code) {
         for (size_t i = 0; i + 1 < prompt.size(); ++i) {
             if (prompt[i] != L'$') continue;
