@@ -150,6 +150,12 @@ kovra::common::Array<TaskState*> ListLiveTasks(TaskStateTable* block) {
     return live;
 }
 
+TaskState* FindLiveTask(const kovra::common::Array<TaskState*>& live, unsigned long pid) {
+    for (int i = 0; i < live.Count(); ++i)
+        if (GetTaskPid(live.At(i)) == pid) return live.At(i);
+    return nullptr;
+}
+
 int SweepStaleTasks(TaskStateTable* block, bool (*isGone)(unsigned long pid)) {
     if (!block || !isGone) return 0;
     int freed = 0;
@@ -230,9 +236,7 @@ TaskState* DaemonRegistry::Claim(const kovra::C_WString& taskLine, bool* full) {
         TableLock lock(m_mutex.get());
         if (TaskStateTable* table = MapAndSweep(lock.Held())) {
             const unsigned long self = GetCurrentProcessId();
-            const kovra::common::Array<TaskState*> live = ListLiveTasks(table);
-            for (int i = 0; i < live.Count() && !record; ++i)
-                if (GetTaskPid(live.At(i)) == self) record = live.At(i);
+            record = FindLiveTask(ListLiveTasks(table), self);
             if (!record) {
                 record = AcquireSlot(table);
                 if (record) SetTaskCommand(taskLine, record, self);

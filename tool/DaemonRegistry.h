@@ -98,6 +98,9 @@ void SetTaskCommand(const kovra::C_WString& text, TaskState* record, unsigned lo
 // null block. The caller holds the mutex.
 kovra::common::Array<TaskState*> ListLiveTasks(TaskStateTable* block);
 
+// The live record of the task `pid` among `live` (a snapshot), or null.
+TaskState* FindLiveTask(const kovra::common::Array<TaskState*>& live, unsigned long pid);
+
 // Stale records. A task that is killed outright never frees its record, which
 // would then stay live as long as any process holds the block: the manager
 // would list a ghost, and 20 such deaths would lock every daemon out. So the

@@ -20,9 +20,8 @@ int VrekMain(int argc, wchar_t** argv) {
     setlocale(LC_CTYPE, "japanese");
 
     kovra::C_Process process;
-    long shellPid = ParseTaskPid(argv, argc);
     TaskSettings settings;
-    if (shellPid > 0) return RunTask(argv, argc, static_cast<unsigned long>(shellPid), settings, process);
+    if (ParseTaskPid(argv, argc) > 0) return RunTask(argv, argc, settings, process);
 
     switch (argc == 1 ? HELP_USAGE : GetHelpRequest(argc, argv)) {
     case HELP_USAGE:

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "kovra/C_WString.h"
-#include "kovra/common/kovra_GetLastName.h"
 #include "tool/CommandBuilder.h"
 #include "tool/DaemonRegistry.h"
 #include "tool/TaskArgument.h"
@@ -23,23 +22,6 @@ namespace {
 
 const wchar_t kNoJob[] = L"%ls はジョブではありません。\n";
 
-std::wstring FileNameOf(const wchar_t* path) {
-    return kovra::common::kovra_GetLastName(C_WString(path)).GetString();
-}
-
-const std::wstring& OwnFileName() {
-    static const std::wstring name = [] {
-        wchar_t path[MAX_PATH * 4];
-        const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-        return n > 0 && n < MAX_PATH * 4 ? FileNameOf(path) : std::wstring();
-    }();
-    return name;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 // A job number as typed: decimal digits and nothing else, above 0.
 bool ParseJobNumber(const wchar_t* text, unsigned long* pid) {
     unsigned long long value = 0;
@@ -54,12 +36,7 @@ bool ParseJobNumber(const wchar_t* text, unsigned long* pid) {
 }
 
 // The registered daemon's record, or null.
-TaskState* RecordOf(DaemonRegistry& registry, unsigned long pid) {
-    const kovra::common::Array<TaskState*> live = registry.Snapshot();
-    for (int i = 0; i < live.Count(); ++i)
-        if (GetTaskPid(live.At(i)) == pid) return live.At(i);
-    return nullptr;
-}
+TaskState* RecordOf(DaemonRegistry& registry, unsigned long pid) { return FindLiveTask(registry.Snapshot(), pid); }
 
 bool EventIsSet(const ProcessRef& task, const wchar_t* which) {
     UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, JobEventName(task, which).c_str()));
@@ -103,7 +80,7 @@ std::vector<JobInfo> RunningJobs() {
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId() || !SameName(entry.szExeFile, OwnFileName())) continue;
+        if (entry.th32ProcessID == GetCurrentProcessId() || !IsThisProgramsName(entry.szExeFile)) continue;
         JobInfo job;
         if (OpenJob(entry.th32ProcessID, &job)) jobs.push_back(std::move(job));
     }
@@ -241,7 +218,7 @@ bool OpenJob(unsigned long pid, JobInfo* job) {
     // The image first: nothing is read from a program that is not vrek.
     wchar_t image[MAX_PATH * 4];
     DWORD size = MAX_PATH * 4;
-    if (!QueryFullProcessImageNameW(process.Get(), 0, image, &size) || !SameName(FileNameOf(image), OwnFileName()))
+    if (!QueryFullProcessImageNameW(process.Get(), 0, image, &size) || !IsThisProgramsName(image))
         return false;
     std::vector<std::wstring> elements = SplitCommandLine(ReadProcessCommandLine(process.Get()).c_str());
     std::vector<wchar_t*> argv;

@@ -172,6 +172,14 @@ bool ReadOther(void* process, unsigned long long address, void* buffer, size_t s
 const unsigned kPeb32Parameters = 0x10;
 const unsigned kParameters32Folder = 0x24;
 
+// The start-up parameters of a native process whose environment block is
+// at `peb`.
+bool ReadNativeParameters(MemoryReader read, void* context, unsigned long long peb, ProcessParametersLayout* params) {
+    PEB block = {};
+    return read(context, peb, &block, sizeof block) && block.ProcessParameters &&
+           read(context, reinterpret_cast<unsigned long long>(block.ProcessParameters), params, sizeof *params);
+}
+
 // One reading of the folder: false when a piece cannot be read.
 bool ReadFolderOnce(MemoryReader read, void* context, unsigned long long peb, bool wow64, std::wstring* folder) {
     unsigned long long buffer = 0;
@@ -185,11 +193,8 @@ bool ReadFolderOnce(MemoryReader read, void* context, unsigned long long peb, bo
         length = string32[0] | (string32[1] << 8);
         buffer = string32[4] | (string32[5] << 8) | (string32[6] << 16) | (static_cast<unsigned long long>(string32[7]) << 24);
     } else {
-        PEB block = {};
         ProcessParametersLayout params = {};
-        if (!read(context, peb, &block, sizeof block) || !block.ProcessParameters ||
-            !read(context, reinterpret_cast<unsigned long long>(block.ProcessParameters), &params, sizeof params))
-            return false;
+        if (!ReadNativeParameters(read, context, peb, &params)) return false;
         length = params.CurrentDirectoryPath.Length;
         buffer = reinterpret_cast<unsigned long long>(params.CurrentDirectoryPath.Buffer);
     }
@@ -243,11 +248,8 @@ std::wstring ReadProcessCommandLine(HANDLE process) {
     if (!query || query(process, ProcessWow64Information, &peb32, sizeof peb32, nullptr) != 0 || peb32 ||
         query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 || !basic.PebBaseAddress)
         return std::wstring();
-    PEB block = {};
     ProcessParametersLayout params = {};
-    if (!ReadOther(process, reinterpret_cast<unsigned long long>(basic.PebBaseAddress), &block, sizeof block) ||
-        !block.ProcessParameters ||
-        !ReadOther(process, reinterpret_cast<unsigned long long>(block.ProcessParameters), &params, sizeof params))
+    if (!ReadNativeParameters(ReadOther, process, reinterpret_cast<unsigned long long>(basic.PebBaseAddress), &params))
         return std::wstring();
     const UNICODE_STRING& line = params.CommandLine;
     if (!line.Buffer || line.Length == 0 || line.Length % 2) return std::wstring();
@@ -257,20 +259,28 @@ std::wstring ReadProcessCommandLine(HANDLE process) {
     return text;
 }
 
+std::vector<DWORD> ConsoleProcessIds() {
+    std::vector<DWORD> ids(64);
+    DWORD count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+    if (count > ids.size()) {
+        ids.resize(count);
+        count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
+    }
+    ids.resize(count <= ids.size() ? count : 0);
+    return ids;
+}
+
+bool IsThisProgramsName(const wchar_t* path) {
+    const kovra::C_WString theirs = kovra::common::kovra_GetLastName(kovra::C_WString(path));
+    const kovra::C_WString ours = kovra::common::kovra_GetLastName(kovra::C_WString(OwnImagePath().c_str()));
+    return !ours.Empty() && CompareStringOrdinal(theirs.GetString(), theirs.Length(), ours.GetString(), ours.Length(),
+                                                 TRUE) == CSTR_EQUAL;
+}
+
 std::vector<ProcessRef> GetConsoleProcesses(size_t limit) {
-    auto list = [] {
-        std::vector<DWORD> ids(64);
-        DWORD count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
-        if (count > ids.size()) {
-            ids.resize(count);
-            count = GetConsoleProcessList(ids.data(), static_cast<DWORD>(ids.size()));
-        }
-        ids.resize(count <= ids.size() ? count : 0);
-        return ids;
-    };
     std::vector<ProcessRef> found;
     std::vector<kovra::common::UniqueHandle> held;  // no id passes to another process meanwhile
-    for (DWORD pid : list()) {
+    for (DWORD pid : ConsoleProcessIds()) {
         if (pid == GetCurrentProcessId() || found.size() >= limit) continue;
         kovra::common::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
         if (!process) continue;
@@ -278,7 +288,7 @@ std::vector<ProcessRef> GetConsoleProcesses(size_t limit) {
         held.push_back(std::move(process));
     }
     // An id that left the console before it was opened may name a stranger.
-    const std::vector<DWORD> again = list();
+    const std::vector<DWORD> again = ConsoleProcessIds();
     found.erase(std::remove_if(found.begin(), found.end(),
                                [&](const ProcessRef& p) {
                                    return p.created == 0 ||

@@ -89,6 +89,14 @@ using MemoryReader = bool (*)(void* context, unsigned long long address, void* b
 // never do).
 std::wstring ReadCurrentDirectoryAt(MemoryReader read, void* context, unsigned long long peb, bool wow64);
 
+// The ids of the processes on this process's console (itself included);
+// none without a console.
+std::vector<DWORD> ConsoleProcessIds();
+
+// Whether `path` (an image path, or a bare file name) has this program's
+// own file name, compared case-insensitively: a copy of vrek.
+bool IsThisProgramsName(const wchar_t* path);
+
 // The other processes of this process's console, the ones most recently
 // attached first (at most `limit`), each still on the console once its
 // creation time was read; none without a console.

@@ -120,9 +120,7 @@ void AnnounceEnd(TaskContext& context, const kovra::C_WString& lines) {
 kovra::C_WString PromptFolder(const TaskContext& context) {
     // The nearest prompt still on the console is the one whose prompt the
     // user sees: a nested prompt that has ended hands the console back.
-    std::vector<DWORD> onConsole(64);
-    const DWORD count = GetConsoleProcessList(onConsole.data(), static_cast<DWORD>(onConsole.size()));
-    onConsole.resize(count <= onConsole.size() ? count : 0);
+    const std::vector<DWORD> onConsole = ConsoleProcessIds();
     for (const ProcessRef& prompt : context.prompts) {
         if (std::find(onConsole.begin(), onConsole.end(), prompt.pid) == onConsole.end()) continue;
         const std::wstring folder = ReadProcessCurrentDirectory(prompt);

@@ -330,7 +330,7 @@ int RunGuarded(TaskContext& context) {
 
 }  // namespace
 
-int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& settings, C_Process& process) {
+int RunTask(wchar_t** argv, int argc, TaskSettings& settings, C_Process& process) {
     TaskContext context(settings, process);
     context.startTick = timeGetTime();
     // Lives as long as the process: the handler may still set it while the
@@ -340,7 +340,6 @@ int RunTask(wchar_t** argv, int argc, unsigned long shellPid, TaskSettings& sett
         _putws(settings.errorMessage.GetString());
         return 1;
     }
-    (void)shellPid;  // the task argument names the prompt, with its creation time
     const TaskArgument task = ParseTaskArgument(argv[argc - 1]);
     context.prompts = task.prompts;
     context.others = task.others;
