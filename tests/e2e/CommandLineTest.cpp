@@ -187,33 +187,37 @@ DWORD RunBatch(const std::wstring& batch, const std::wstring& directory) {
     return code;
 }
 
-// Runs vrek's launchers from batch files in `directory`, one line each;
-// `marks[i]` is a text only line i holds (its --out file). cmd reports a
-// line it could not start by echoing the line: Wine's process creation fails
-// now and then when many processes start at once (ERROR_INTERNAL_ERROR, which
-// cmd does not try again, where vrek's own starts do), and vrek never ran.
-// Such lines are started again, three tries in all, and named in the output.
-void RunLaunchers(const std::wstring& batch, std::vector<std::wstring> lines, std::vector<std::string> marks,
-                  const std::wstring& directory) {
+// The part of a launcher line that names its --out file: cmd echoes it
+// unchanged in the message for a line it could not start.
+std::string OutputMark(const std::wstring& line) {
+    const size_t from = line.find(L" --out "), to = line.find(L" --task ", from);
+    return testsupport::Narrow(line.substr(from, to + 8 - from));
+}
+
+// Runs vrek's launchers from batch files in `directory`, one line each, each
+// with its own --out file. cmd reports a line it could not start by echoing
+// the line: Wine's process creation fails now and then when many processes
+// start at once (ERROR_INTERNAL_ERROR, which cmd does not try again, where
+// vrek's own starts do), and vrek never ran. Such lines are started again,
+// three tries in all, and named in the output.
+void RunLaunchers(const std::wstring& batch, std::vector<std::wstring> lines, const std::wstring& directory) {
     for (int attempt = 1; !lines.empty(); ++attempt) {
         const std::wstring file = batch + (attempt == 1 ? L"" : L"-try" + std::to_wstring(attempt)) + L".bat";
         ASSERT_TRUE(WriteBatch(file, lines));
         const DWORD code = RunBatch(file, directory);
         const std::string said = ReadFileBytes(file + L".log");
         std::vector<std::wstring> again;
-        std::vector<std::string> againMarks;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            if (said.find(marks[i]) == std::string::npos) continue;
+        for (const std::wstring& line : lines) {
+            const std::string mark = OutputMark(line);
+            if (said.find(mark) == std::string::npos) continue;
             ASSERT_LT(attempt, 3) << "cmd could not start vrek.exe three times: " << said;
             printf("cmd could not start vrek.exe (try %d) for the line with \"%s\"; starting it again\n", attempt,
-                   marks[i].c_str());
-            again.push_back(lines[i]);
-            againMarks.push_back(marks[i]);
+                   mark.c_str());
+            again.push_back(line);
         }
         // 9009: cmd could not start the last line.
         ASSERT_EQ(again.empty() ? 0u : code, code) << said;
         lines.swap(again);
-        marks.swap(againMarks);
     }
 }
 
@@ -252,7 +256,6 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
     // comes back, so each of those has a file of its own.
     std::vector<std::wstring> directLines;
     std::vector<std::wstring> jobs;
-    std::vector<std::string> marks;
     for (size_t i = 0; i < rows.size(); ++i) {
         const std::wstring typed = Typed(rows[i]);
         const std::wstring redirected = L">" + Name(L"out", i) + L" " + typed;
@@ -270,7 +273,6 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
         }
         jobs.push_back(L"\"" + e2e::VrekPath() + L"\" --in nul --err nul --out " + Name(L"out", i) + L" --task " +
                        typed);
-        marks.push_back(" --out " + testsupport::Narrow(Name(L"out", i)) + " --task ");
     }
     ASSERT_TRUE(WriteBatch(dir.File(L"direct.bat"), directLines));
     ASSERT_NE(0xFFFFFFFFu, RunBatch(dir.File(L"direct.bat"), direct));
@@ -282,8 +284,7 @@ TEST(CommandLineCp932, DirectlyAndThroughVrekCmdGivesTheSameBytes) {
         const size_t end = std::min(jobs.size(), first + chunk);
         const std::wstring batch = dir.File(L"jobs" + std::to_wstring(first));
         const auto from = static_cast<long>(first), to = static_cast<long>(end);
-        RunLaunchers(batch, std::vector<std::wstring>(jobs.begin() + from, jobs.begin() + to),
-                     std::vector<std::string>(marks.begin() + from, marks.begin() + to), through);
+        RunLaunchers(batch, std::vector<std::wstring>(jobs.begin() + from, jobs.begin() + to), through);
         if (HasFatalFailure()) return;
         for (size_t i = first; i < end; ++i) {
             std::string body;
@@ -353,13 +354,10 @@ TEST(CommandLine, NoSpellingOfABatchFileRunsASecondCommand) {
         ASSERT_TRUE(testsupport::WriteFileBytes(dir.File(name), "@echo ran\r\n"));
     const wchar_t* const spellings[] = {L"t.cmd.", L"\"t.cmd \"", L"d s\\t.cmd", L"T.CMD.", L"t"};
     std::vector<std::wstring> lines;
-    std::vector<std::string> marks;
-    for (size_t i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < 5; ++i)
         lines.push_back(L"\"" + e2e::VrekPath() + L"\" --nul --out " + Name(L"o", i) + L" --task " + spellings[i] +
                         L" a ^& echo INJ ^> " + Name(L"inj", i));
-        marks.push_back(" --out " + testsupport::Narrow(Name(L"o", i)) + " --task ");
-    }
-    RunLaunchers(dir.File(L"jobs"), lines, marks, dir.Path());
+    RunLaunchers(dir.File(L"jobs"), lines, dir.Path());
     if (HasFatalFailure()) return;
     static const std::regex ended("job (\\d+: result -?\\d+|boot error)\n");
     for (size_t i = 0; i < 5; ++i) {
